@@ -1,0 +1,3 @@
+#include "frame/AppLog.h"
+
+deDazOdu::CAppLog* g_appLog = nullptr;

@@ -1,0 +1,54 @@
+// Path services: the host executable, existence tests, directory creation,
+// move, delete, read-only attribute, the desktop folder and path splitting.
+// Paths are wide text; on POSIX they are handed to the system in UTF-8.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+#ifdef _WIN32
+inline constexpr wchar_t PATH_SEPARATOR = L'\\';
+#else
+inline constexpr wchar_t PATH_SEPARATOR = L'/';
+#endif
+
+// Full path of the running executable (GetModuleFileNameW(null) or
+// /proc/self/exe); empty on failure.
+std::wstring ExecutablePath();
+
+bool PathExists(const wchar_t* path);
+bool IsDirectory(const wchar_t* path);
+// Creates path and every missing parent (SHCreateDirectoryExW). True when the
+// directory exists afterwards.
+bool CreateDirectories(const wchar_t* path);
+// Moves or renames a file, replacing an existing target.
+bool MovePath(const wchar_t* from, const wchar_t* to);
+// Deletes a file (not a directory).
+bool DeletePath(const wchar_t* path);
+// Clears the read-only attribute (POSIX: adds owner write permission).
+bool ClearReadOnly(const wchar_t* path);
+// Sets it (POSIX: removes every write permission).
+bool SetReadOnly(const wchar_t* path);
+// The user's desktop folder, created if missing, without a trailing
+// separator (Windows: CSIDL_DESKTOP; Linux: $HOME/Desktop, since there is no
+// registered desktop folder to ask for). Empty on failure.
+std::wstring DesktopFolder();
+
+// The four parts of a path as _wsplitpath_s gives them: drive ("C:" or empty;
+// always empty on POSIX), directory with its trailing separator, file name
+// without extension, extension with its dot. Windows accepts both '\\' and
+// '/' as separators; POSIX only '/'.
+struct SPathParts {
+    std::wstring drive;
+    std::wstring directory;
+    std::wstring name;
+    std::wstring extension;
+};
+SPathParts SplitPath(const wchar_t* path);
+
+// Appends more to base with one separator between, then resolves "." and ".."
+// parts (PathAppendW / PathCanonicalizeW). ".." never climbs above the root.
+std::wstring AppendPath(const std::wstring& base, const std::wstring& more);
+
+}  // namespace platform

@@ -1,0 +1,44 @@
+// The current process and thread as the logs identify them, the process
+// environment, and child processes (tests and tools start helper programs).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+std::uint32_t CurrentProcessId();
+// GetCurrentThreadId on Windows, gettid on Linux: unique among the running
+// threads of the system, as the log headers need.
+std::uint32_t CurrentThreadId();
+
+// Environment variables of the current process (Linux: names and values in
+// UTF-8). Get answers false when the variable is not set; a null value
+// removes it.
+bool GetEnvironment(const wchar_t* name, std::wstring& value);
+bool SetEnvironment(const wchar_t* name, const wchar_t* value);
+
+// A started program. Windows: CreateProcessW with each argument quoted as
+// the C runtime parses it; POSIX: posix_spawn. The child inherits the
+// environment and the standard streams.
+class CChildProcess {
+public:
+    CChildProcess();
+    // Waits for a child that is still running.
+    ~CChildProcess();
+    CChildProcess(const CChildProcess&) = delete;
+    CChildProcess& operator=(const CChildProcess&) = delete;
+
+    bool Start(const std::wstring& program, const std::vector<std::wstring>& arguments);
+    // Exit code, or -1 when nothing runs or the child ended abnormally.
+    int Wait();
+    std::uint32_t Id() const;
+
+private:
+    struct SImpl;
+    std::unique_ptr<SImpl> m_impl;
+};
+
+}  // namespace platform

@@ -1,0 +1,356 @@
+#include "platform/sync.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "utf8.h"
+
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// CCriticalSection
+
+struct CCriticalSection::SImpl {
+    std::recursive_mutex mutex;
+};
+
+CCriticalSection::CCriticalSection() : m_impl(std::make_unique<SImpl>()) {}
+CCriticalSection::~CCriticalSection() = default;
+
+void CCriticalSection::Enter()
+{
+    m_impl->mutex.lock();
+}
+
+void CCriticalSection::Leave()
+{
+    m_impl->mutex.unlock();
+}
+
+bool CCriticalSection::TryEnter()
+{
+    return m_impl->mutex.try_lock();
+}
+
+// ---------------------------------------------------------------------------
+// CNamedMutex
+
+namespace {
+
+int OpenNoInterrupt(const char* path, int flags)
+{
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int FlockNoInterrupt(int fd, int operation)
+{
+    int rc;
+    do {
+        rc = ::flock(fd, operation);
+    } while (rc != 0 && errno == EINTR);
+    return rc;
+}
+
+std::string MutexDirectory()
+{
+    auto usable = [](const std::string& dir) {
+        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
+        }
+        struct stat st {};
+        return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+               ::access(dir.c_str(), W_OK | X_OK) == 0;
+    };
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/') {
+        const std::string dir = std::string(runtime) + "/vsk-mutex";
+        if (usable(dir)) {
+            return dir;
+        }
+    }
+    const std::string dir = "/tmp/vsk-mutex-" + std::to_string(::geteuid());
+    return usable(dir) ? dir : std::string();
+}
+
+// Letters, digits, '-' and '_' stay; every other byte of the UTF-8 name is
+// written as %XX. Names too long for a file name keep a prefix and a hash.
+std::string SanitisedName(const std::string& utf8)
+{
+    std::string out;
+    static const char HEX[] = "0123456789ABCDEF";
+    for (char ch : utf8) {
+        const auto b = static_cast<unsigned char>(ch);
+        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' || b == '_') {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(HEX[b >> 4]);
+            out.push_back(HEX[b & 15]);
+        }
+    }
+    if (out.size() > 180) {
+        std::uint64_t hash = 1469598103934665603ull;  // FNV-1a over the full name
+        for (char ch : utf8) {
+            hash = (hash ^ static_cast<unsigned char>(ch)) * 1099511628211ull;
+        }
+        char suffix[20];
+        std::snprintf(suffix, sizeof suffix, "#%016llX", static_cast<unsigned long long>(hash));
+        out = out.substr(0, 160) + suffix;
+    }
+    return out;
+}
+
+// Holds the directory-wide guard for creating and closing names.
+class CDirectoryGuard {
+public:
+    explicit CDirectoryGuard(const std::string& dir)
+    {
+        m_fd = OpenNoInterrupt((dir + "/.guard").c_str(), O_RDWR | O_CREAT);
+        if (m_fd >= 0 && FlockNoInterrupt(m_fd, LOCK_EX) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~CDirectoryGuard()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    CDirectoryGuard(const CDirectoryGuard&) = delete;
+    CDirectoryGuard& operator=(const CDirectoryGuard&) = delete;
+    bool IsHeld() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+// Per-process state of one name: the descriptor that carries the
+// cross-process ownership and the owning thread with its recursion count.
+struct SProcessEntry {
+    int lockFd = -1;
+    unsigned handles = 0;
+    bool owned = false;
+    std::thread::id owner;
+    unsigned recursion = 0;
+    bool acquiring = false;  // an owner is waiting for the cross-process lock
+    std::condition_variable released;
+};
+
+struct SProcessTable {
+    std::mutex mutex;
+    std::map<std::string, SProcessEntry> entries;  // key: lock file path
+};
+
+SProcessTable& ProcessTable()
+{
+    static SProcessTable* table = new SProcessTable;  // outlives static destruction
+    return *table;
+}
+
+void WriteOwnedMark(int fd, char mark)
+{
+    ssize_t rc;
+    do {
+        rc = ::pwrite(fd, &mark, 1, 0);
+    } while (rc < 0 && errno == EINTR);
+}
+
+}  // namespace
+
+struct CNamedMutex::SImpl {
+    std::string directory;
+    std::string lockPath;
+    std::string presencePath;
+    int presenceFd = -1;
+};
+
+CNamedMutex::CNamedMutex() = default;
+
+CNamedMutex::~CNamedMutex()
+{
+    Close();
+}
+
+bool CNamedMutex::IsOpen() const
+{
+    return m_impl != nullptr;
+}
+
+bool CNamedMutex::Create(const wchar_t* name, bool* alreadyExisted)
+{
+    Close();
+    std::string utf8;
+    if (name == nullptr || !detail::ToUtf8(name, utf8)) {
+        return false;
+    }
+    auto impl = std::make_unique<SImpl>();
+    impl->directory = MutexDirectory();
+    if (impl->directory.empty()) {
+        return false;
+    }
+    const std::string base = impl->directory + "/" + SanitisedName(utf8);
+    impl->lockPath = base + ".lock";
+    impl->presencePath = base + ".presence";
+
+    SProcessTable& table = ProcessTable();
+    std::lock_guard<std::mutex> tableLock(table.mutex);
+    CDirectoryGuard guard(impl->directory);
+    if (!guard.IsHeld()) {
+        return false;
+    }
+    impl->presenceFd = OpenNoInterrupt(impl->presencePath.c_str(), O_RDWR | O_CREAT);
+    if (impl->presenceFd < 0) {
+        return false;
+    }
+    // Under the guard nobody else changes presence locks, so the exclusive
+    // probe followed by the shared lock is free of races.
+    const bool existed = FlockNoInterrupt(impl->presenceFd, LOCK_EX | LOCK_NB) != 0;
+    if (FlockNoInterrupt(impl->presenceFd, LOCK_SH) != 0) {
+        ::close(impl->presenceFd);
+        return false;
+    }
+    SProcessEntry& entry = table.entries[impl->lockPath];
+    if (entry.lockFd < 0) {
+        entry.lockFd = OpenNoInterrupt(impl->lockPath.c_str(), O_RDWR | O_CREAT);
+        if (entry.lockFd < 0) {
+            table.entries.erase(impl->lockPath);
+            ::close(impl->presenceFd);
+            return false;
+        }
+    }
+    if (!existed) {
+        // A new name: whatever a dead owner left in the lock file is history.
+        WriteOwnedMark(entry.lockFd, '0');
+    }
+    ++entry.handles;
+    if (alreadyExisted != nullptr) {
+        *alreadyExisted = existed;
+    }
+    m_impl = std::move(impl);
+    return true;
+}
+
+EWaitResult CNamedMutex::Wait()
+{
+    if (!m_impl) {
+        return EWaitResult::FAILED;
+    }
+    SProcessTable& table = ProcessTable();
+    std::unique_lock<std::mutex> tableLock(table.mutex);
+    SProcessEntry& entry = table.entries[m_impl->lockPath];
+    const std::thread::id self = std::this_thread::get_id();
+    if (entry.owned && entry.owner == self && !entry.acquiring) {
+        ++entry.recursion;
+        return EWaitResult::ACQUIRED;
+    }
+    entry.released.wait(tableLock, [&] { return !entry.owned; });
+    entry.owned = true;
+    entry.owner = self;
+    entry.recursion = 1;
+    entry.acquiring = true;
+    const int fd = entry.lockFd;
+    tableLock.unlock();
+
+    // Other threads of this process now wait on the condition; this one alone
+    // competes with other processes.
+    const bool locked = FlockNoInterrupt(fd, LOCK_EX) == 0;
+    char mark = '0';
+    bool abandoned = false;
+    if (locked) {
+        ssize_t rc;
+        do {
+            rc = ::pread(fd, &mark, 1, 0);
+        } while (rc < 0 && errno == EINTR);
+        abandoned = rc == 1 && mark == '1';
+        WriteOwnedMark(fd, '1');
+    }
+
+    tableLock.lock();
+    entry.acquiring = false;
+    if (!locked) {
+        entry.owned = false;
+        entry.recursion = 0;
+        entry.released.notify_all();
+        return EWaitResult::FAILED;
+    }
+    return abandoned ? EWaitResult::ABANDONED : EWaitResult::ACQUIRED;
+}
+
+bool CNamedMutex::Release()
+{
+    if (!m_impl) {
+        return false;
+    }
+    SProcessTable& table = ProcessTable();
+    std::lock_guard<std::mutex> tableLock(table.mutex);
+    auto it = table.entries.find(m_impl->lockPath);
+    if (it == table.entries.end()) {
+        return false;
+    }
+    SProcessEntry& entry = it->second;
+    if (!entry.owned || entry.owner != std::this_thread::get_id() || entry.acquiring) {
+        return false;
+    }
+    if (--entry.recursion == 0) {
+        WriteOwnedMark(entry.lockFd, '0');
+        FlockNoInterrupt(entry.lockFd, LOCK_UN);
+        entry.owned = false;
+        entry.owner = std::thread::id();
+        entry.released.notify_all();
+    }
+    return true;
+}
+
+void CNamedMutex::Close()
+{
+    if (!m_impl) {
+        return;
+    }
+    std::unique_ptr<SImpl> impl = std::move(m_impl);
+    SProcessTable& table = ProcessTable();
+    std::lock_guard<std::mutex> tableLock(table.mutex);
+    CDirectoryGuard guard(impl->directory);
+    auto it = table.entries.find(impl->lockPath);
+    if (it != table.entries.end() && --it->second.handles == 0) {
+        SProcessEntry& entry = it->second;
+        // Closing the last handle while a thread owns the mutex abandons it:
+        // the owned mark stays and the next owner sees it. A thread still
+        // blocked in Wait keeps the entry (its handle is open), so none is.
+        if (entry.owned && !entry.acquiring) {
+            FlockNoInterrupt(entry.lockFd, LOCK_UN);
+        }
+        if (!entry.acquiring) {
+            ::close(entry.lockFd);
+            table.entries.erase(it);
+        }
+    }
+    ::close(impl->presenceFd);
+    if (guard.IsHeld()) {
+        // Last handle anywhere: the name goes away with it.
+        const int probe = OpenNoInterrupt(impl->presencePath.c_str(), O_RDWR);
+        if (probe >= 0) {
+            if (FlockNoInterrupt(probe, LOCK_EX | LOCK_NB) == 0) {
+                ::unlink(impl->presencePath.c_str());
+                ::unlink(impl->lockPath.c_str());
+            }
+            ::close(probe);
+        }
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,76 @@
+// The pieces of the compiler-support library that mingw-w64 declares in
+// comdef.h / comutil.h but does not ship: raising a _com_error with the
+// callee's error information and the narrow text conversions of _bstr_t
+// (_com_issue_error itself is inline in comdef.h). Also the message hook, which Windows keeps but
+// never consults (_com_error asks FormatMessage itself).
+#include <atomic>
+#include <new>
+
+#include "platform/com.h"
+
+namespace {
+std::atomic<ComErrorMessageHook> g_messageHook{nullptr};
+}  // namespace
+
+ComErrorMessageHook SetComErrorMessageHook(ComErrorMessageHook hook) noexcept
+{
+    return g_messageHook.exchange(hook);
+}
+
+void WINAPI _com_issue_errorex(HRESULT hr, IUnknown* punk, REFIID riid)
+{
+    IErrorInfo* info = nullptr;
+    if (punk != nullptr) {
+        ISupportErrorInfo* support = nullptr;
+        if (SUCCEEDED(punk->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support))) &&
+            support != nullptr) {
+            if (support->InterfaceSupportsErrorInfo(riid) == S_OK) {
+                if (GetErrorInfo(0, &info) != S_OK) {
+                    info = nullptr;
+                }
+            }
+            support->Release();
+        }
+    }
+    throw _com_error(hr, info);
+}
+
+namespace _com_util {
+
+BSTR WINAPI ConvertStringToBSTR(const char* pSrc)
+{
+    if (pSrc == nullptr) {
+        return nullptr;
+    }
+    const int length = MultiByteToWideChar(CP_ACP, 0, pSrc, -1, nullptr, 0);
+    if (length <= 0) {
+        _com_issue_error(HRESULT_FROM_WIN32(GetLastError()));
+    }
+    BSTR text = SysAllocStringLen(nullptr, static_cast<UINT>(length - 1));
+    if (text == nullptr) {
+        _com_issue_error(E_OUTOFMEMORY);
+    }
+    MultiByteToWideChar(CP_ACP, 0, pSrc, -1, text, length);
+    return text;
+}
+
+// The result is freed with delete[] by _bstr_t.
+char* WINAPI ConvertBSTRToString(BSTR pSrc)
+{
+    if (pSrc == nullptr) {
+        return nullptr;
+    }
+    const int units = static_cast<int>(SysStringLen(pSrc));
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, pSrc, units, nullptr, 0, nullptr, nullptr);
+    char* text = new (std::nothrow) char[static_cast<size_t>(bytes < 0 ? 0 : bytes) + 1];
+    if (text == nullptr) {
+        _com_issue_error(E_OUTOFMEMORY);
+    }
+    if (bytes > 0) {
+        WideCharToMultiByte(CP_ACP, 0, pSrc, units, text, bytes, nullptr, nullptr);
+    }
+    text[bytes < 0 ? 0 : bytes] = '\0';
+    return text;
+}
+
+}  // namespace _com_util

@@ -1,0 +1,12 @@
+#include "platform/memory.h"
+
+#include <windows.h>
+
+namespace platform {
+
+bool IsReadableMemory(const void* data, std::size_t size)
+{
+    return ::IsBadReadPtr(data, size) == FALSE;
+}
+
+}  // namespace platform

@@ -1,0 +1,133 @@
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace platform {
+
+std::uint32_t CurrentProcessId()
+{
+    return ::GetCurrentProcessId();
+}
+
+std::uint32_t CurrentThreadId()
+{
+    return ::GetCurrentThreadId();
+}
+
+bool GetEnvironment(const wchar_t* name, std::wstring& value)
+{
+    value.clear();
+    if (name == nullptr) {
+        return false;
+    }
+    const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
+    if (needed == 0) {
+        return false;  // not set (an empty variable still needs room for its NUL)
+    }
+    std::wstring buffer(needed, L'\0');
+    const DWORD got = ::GetEnvironmentVariableW(name, buffer.data(), needed);
+    if (got >= needed) {
+        return false;
+    }
+    buffer.resize(got);
+    value = buffer;
+    return true;
+}
+
+bool SetEnvironment(const wchar_t* name, const wchar_t* value)
+{
+    if (name == nullptr || *name == L'\0' || ::SetEnvironmentVariableW(name, value) == FALSE) {
+        return false;
+    }
+    // Keep the C runtime's copy in step for code that reads it with getenv.
+    std::wstring assignment = std::wstring(name) + L"=" + (value != nullptr ? value : L"");
+    return ::_wputenv(assignment.c_str()) == 0;
+}
+
+namespace {
+
+// Quotes one argument so that the C runtime's parser gives it back unchanged.
+void AppendQuoted(std::wstring& line, const std::wstring& argument)
+{
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        line += argument;
+        return;
+    }
+    line += L'"';
+    std::size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') {
+            line.append(backslashes * 2 + 1, L'\\');
+        } else {
+            line.append(backslashes, L'\\');
+        }
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
+}
+
+}  // namespace
+
+struct CChildProcess::SImpl {
+    HANDLE process = nullptr;
+    DWORD id = 0;
+};
+
+CChildProcess::CChildProcess() : m_impl(std::make_unique<SImpl>()) {}
+
+CChildProcess::~CChildProcess()
+{
+    Wait();
+}
+
+bool CChildProcess::Start(const std::wstring& program, const std::vector<std::wstring>& arguments)
+{
+    Wait();
+    std::wstring line;
+    AppendQuoted(line, program);
+    for (const std::wstring& argument : arguments) {
+        line += L' ';
+        AppendQuoted(line, argument);
+    }
+    STARTUPINFOW startup {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info {};
+    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    ::CloseHandle(info.hThread);
+    m_impl->process = info.hProcess;
+    m_impl->id = info.dwProcessId;
+    return true;
+}
+
+int CChildProcess::Wait()
+{
+    if (m_impl->process == nullptr) {
+        return -1;
+    }
+    DWORD code = static_cast<DWORD>(-1);
+    if (::WaitForSingleObject(m_impl->process, INFINITE) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(m_impl->process, &code)) {
+        code = static_cast<DWORD>(-1);
+    }
+    ::CloseHandle(m_impl->process);
+    m_impl->process = nullptr;
+    m_impl->id = 0;
+    return static_cast<int>(code);
+}
+
+std::uint32_t CChildProcess::Id() const
+{
+    return m_impl->id;
+}
+
+}  // namespace platform

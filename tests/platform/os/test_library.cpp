@@ -1,0 +1,17 @@
+// A library for the loader tests: one exported answer and the address of a
+// function inside it.
+#if defined(_WIN32)
+#define VSK_TESTLIB_EXPORT extern "C" __declspec(dllexport)
+#else
+#define VSK_TESTLIB_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+VSK_TESTLIB_EXPORT int VskTestLibAnswer()
+{
+    return 42;
+}
+
+VSK_TESTLIB_EXPORT const void* VskTestLibInnerAddress()
+{
+    return reinterpret_cast<const void*>(&VskTestLibAnswer);
+}

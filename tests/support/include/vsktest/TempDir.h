@@ -1,0 +1,46 @@
+// Files for tests: a temporary directory that removes itself with everything
+// in it, whole-file write and read, and the directory of the running test
+// program (where the build puts helper libraries and data).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace vsktest {
+
+class CTempDir
+{
+public:
+    // Creates a new, empty directory with a unique name under the system's
+    // temporary directory. Throws std::runtime_error when that fails.
+    CTempDir();
+    // Removes the directory and its contents; errors are ignored (a test
+    // that left a file open on Windows must not fail in its destructor).
+    ~CTempDir();
+    CTempDir(const CTempDir&) = delete;
+    CTempDir& operator=(const CTempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return m_path; }
+    // Path of an entry inside the directory (nothing is created).
+    std::filesystem::path operator/(const std::filesystem::path& name) const { return m_path / name; }
+    // Writes a file inside the directory and returns its full path.
+    std::filesystem::path WriteFile(const std::filesystem::path& name, std::span<const std::uint8_t> bytes) const;
+    std::filesystem::path WriteFile(const std::filesystem::path& name, std::string_view text) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Writes (creating or replacing) a file with exactly these bytes. Throws
+// std::runtime_error on failure.
+void WriteFileBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+// The whole file. Throws std::runtime_error when it cannot be read.
+std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
+
+// Directory of the running executable.
+std::filesystem::path TestExecutableDirectory();
+
+}  // namespace vsktest

@@ -1,0 +1,91 @@
+#include "vsktest/TempDir.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+namespace vsktest {
+namespace {
+
+std::uint64_t UniqueNumber()
+{
+    // random_device alone may be deterministic on some runtimes; mixing in the
+    // clock, a counter and an address keeps parallel test programs apart.
+    static std::atomic<std::uint64_t> counter{0};
+    std::random_device rd;
+    std::uint64_t v = (static_cast<std::uint64_t>(rd()) << 32) ^ rd();
+    v ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    v ^= counter.fetch_add(1) * 0x9E3779B97F4A7C15ull;
+    v ^= reinterpret_cast<std::uintptr_t>(&counter);
+    return v;
+}
+
+}  // namespace
+
+CTempDir::CTempDir()
+{
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "vsktest-%016llx",
+                      static_cast<unsigned long long>(UniqueNumber()));
+        std::filesystem::path candidate = base / name;
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec) && !ec) {
+            m_path = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("CTempDir: cannot create a temporary directory under " + base.string());
+}
+
+CTempDir::~CTempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+std::filesystem::path CTempDir::WriteFile(const std::filesystem::path& name,
+                                          std::span<const std::uint8_t> bytes) const
+{
+    std::filesystem::path full = m_path / name;
+    WriteFileBytes(full, bytes);
+    return full;
+}
+
+std::filesystem::path CTempDir::WriteFile(const std::filesystem::path& name, std::string_view text) const
+{
+    return WriteFile(name, std::span<const std::uint8_t>(
+                               reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+void WriteFileBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("cannot create " + path.string());
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot open " + path.string());
+    std::vector<std::uint8_t> bytes;
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+        bytes.insert(bytes.end(), buffer, buffer + in.gcount());
+    if (in.bad())
+        throw std::runtime_error("cannot read " + path.string());
+    return bytes;
+}
+
+}  // namespace vsktest

@@ -4,7 +4,6 @@
 #include "dedazodu/Levels.h"
 #include "frame/AppLog.h"
 #include "platform/com_holders.h"
-#include "platform/hresult_text.h"
 
 #include <cstdio>
 #include <exception>
@@ -12,14 +11,6 @@
 
 namespace frame {
 namespace {
-
-// Outside Windows _com_error takes its message text from this hook; Windows
-// asks the system itself. Both then trim the line end and fall back alike.
-bool SystemMessage(HRESULT hr, std::wstring& text)
-{
-    return platform::HResultText(static_cast<std::int32_t>(hr), text);
-}
-const bool g_messageHookSet = (SetComErrorMessageHook(&SystemMessage), true);
 
 std::wstring Hex(HRESULT hr)
 {

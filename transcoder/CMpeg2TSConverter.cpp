@@ -14,6 +14,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <string_view>
 
 namespace transcoder {
@@ -464,11 +465,19 @@ HRESULT CMpeg2TSConverter::ReadBody(LONG count, SAFEARRAY** data, VARIANT_BOOL* 
     return S_OK;
 }
 
-HRESULT CreateMpeg2TSConverter(const std::wstring& libraryHint, IVskMediaTranscoder** converter)
+HRESULT CreateMpeg2TSConverter(const std::wstring& libraryHint, IVskMediaTranscoder** converter) noexcept
 {
-    return CComCreator<CMpeg2TSConverter>::CreateAndQuery(
-        IID_IVskMediaTranscoder, reinterpret_cast<void**>(converter),
-        [&](CMpeg2TSConverter& object) { object.SetLibraryHint(libraryHint); });
+    // Copying the hint may fail for memory; callers get an HRESULT, as from
+    // every other way of creating the object.
+    try {
+        return CComCreator<CMpeg2TSConverter>::CreateAndQuery(
+            IID_IVskMediaTranscoder, reinterpret_cast<void**>(converter),
+            [&](CMpeg2TSConverter& object) { object.SetLibraryHint(libraryHint); });
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
 }
 
 }  // namespace transcoder

@@ -75,7 +75,9 @@ private:
 };
 
 // Creates a converter in the plain form, hands it the parser-library
-// directory, and queries it for IVskMediaTranscoder into *converter.
-HRESULT CreateMpeg2TSConverter(const std::wstring& libraryHint, MediaTranscoderLib::IVskMediaTranscoder** converter);
+// directory, and queries it for IVskMediaTranscoder into *converter. Never
+// throws: E_POINTER for a null converter, E_OUTOFMEMORY when memory runs out.
+HRESULT CreateMpeg2TSConverter(const std::wstring& libraryHint,
+                               MediaTranscoderLib::IVskMediaTranscoder** converter) noexcept;
 
 }  // namespace transcoder

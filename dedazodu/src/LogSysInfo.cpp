@@ -5,6 +5,7 @@
 
 #include "dedazodu/Factories.h"
 #include "dedazodu/Levels.h"
+#include "platform/hresult_text.h"
 #include "platform/paths.h"
 
 namespace deDazOdu {
@@ -66,7 +67,7 @@ int CLogSysInfo::COutputLogState::IsOutput(const wchar_t* subject, int level)
         return LOG_E_FAIL;
     }
     if (subject == nullptr) {
-        throw static_cast<std::int32_t>(LOG_E_FAIL);
+        throw static_cast<platform::HRESULT_CODE>(LOG_E_FAIL);
     }
     for (const SFilter& filter : m_filters) {
         if (filter.subject == subject && filter.minLevel <= level && level <= filter.maxLevel) {
@@ -111,7 +112,7 @@ CLogSysInfo::CLogSysInfo()
       m_factory(Common::CRef<IOutputLogSystemFactory>::Attach(Common::New<Null::COutputLogSystemFactory>()))
 {
     if (!m_state || !m_factory) {
-        throw static_cast<std::int32_t>(LOG_E_OUTOFMEMORY);
+        throw static_cast<platform::HRESULT_CODE>(LOG_E_OUTOFMEMORY);
     }
 }
 
@@ -140,7 +141,7 @@ CLogSysInfoFromXML::CLogSysInfoFromXML(const wchar_t* fileName)
       m_info(Common::CRef<CLogSysInfo>::Attach(Common::New<CLogSysInfo>()))
 {
     if (!m_info) {
-        throw static_cast<std::int32_t>(LOG_E_OUTOFMEMORY);
+        throw static_cast<platform::HRESULT_CODE>(LOG_E_OUTOFMEMORY);
     }
     if (platform::PathExists(m_fileName.c_str())) {
         Load();

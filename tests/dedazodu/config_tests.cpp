@@ -6,6 +6,7 @@
 #include "dedazodu/Levels.h"
 #include "dedazodu/LogSysInfo.h"
 #include "log_test_support.h"
+#include "platform/hresult_text.h"
 #include "platform/xml.h"
 
 using namespace deDazOdu;
@@ -86,7 +87,7 @@ TEST_F(Config, FiltersCountOnlyInsideFilterListsWithExactNames)
     EXPECT_TRUE(Passes(info, L"Second", 2));
     // A null subject against a non-empty list is a programming error.
     auto filter = Common::CRef<ILogFilter>::Attach(info->GetLogFilter());
-    EXPECT_THROW(filter->IsOutput(nullptr, 1), std::int32_t);
+    EXPECT_THROW(filter->IsOutput(nullptr, 1), platform::HRESULT_CODE);
     EXPECT_EQ(filter->HasFilter(), 0);
 }
 

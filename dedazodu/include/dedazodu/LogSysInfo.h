@@ -29,7 +29,7 @@ public:
             bool operator==(const SFilter&) const = default;
         };
 
-        // A null subject raises E_FAIL (as a 32-bit integer) when the list
+        // A null subject raises E_FAIL (as an HRESULT value) when the list
         // holds an entry; with an empty list the answer is E_FAIL.
         int IsOutput(const wchar_t* subject, int level) override;
         int HasFilter() override;

@@ -7,12 +7,15 @@
 // - _com_issue_error / _com_issue_errorex (mingw-w64 declares them but ships
 //   no library with them): raise a _com_error; the ex form attaches the
 //   callee's error information when the callee's ISupportErrorInfo answers
-//   S_OK for the interface id;
-// - SetComErrorMessageHook: the text source for _com_error::ErrorMessage()
-//   outside Windows (Windows asks FormatMessage itself and ignores the hook).
-//   The hook fills `text` and returns true; when no hook is set or it returns
-//   false, the text is "IDispatch error #%d" or "Unknown error 0x%0lX", as
-//   Windows falls back to. A trailing LF (and a CR before it) is removed.
+//   S_OK for the interface id.
+//
+// Outside Windows the runtime is one shared library per process (as ole32 and
+// oleaut32 are on Windows), so the class table, the per-thread error
+// information and COM initialisation are shared by the host and every
+// component it loads. _com_error::ErrorMessage() there takes the system's
+// message text (platform/hresult_text.h), removes a trailing LF and a CR
+// before it, and falls back to "IDispatch error #%d" or "Unknown error
+// 0x%0lX" as Windows does.
 #pragma once
 
 #include <string>
@@ -31,8 +34,3 @@
 #include "platform/com_runtime.h"
 #include "platform/com_error.h"
 #endif
-
-using ComErrorMessageHook = bool (*)(HRESULT hr, std::wstring& text);
-
-// Returns the previous hook. Set it once at start-up, before errors occur.
-ComErrorMessageHook SetComErrorMessageHook(ComErrorMessageHook hook) noexcept;

@@ -52,7 +52,7 @@ public:
     _bstr_t HelpFile() const;
     DWORD HelpContext() const noexcept;
     GUID GUID_() const noexcept;
-    // Computed once and kept; see SetComErrorMessageHook in platform/com.h.
+    // Computed once and kept (see platform/com.h).
     const wchar_t* ErrorMessage() const noexcept;
 
     static HRESULT WCodeToHRESULT(WORD wCode) noexcept;

@@ -23,6 +23,8 @@
 //   one. Creation and closing run under one directory-wide guard lock, and the
 //   last handle to close removes the files, so a name whose holders all died
 //   counts as new.
+// The first Create of a process also removes the files of names that only
+// dead processes had used.
 // A thread that ends while owning the mutex does not abandon it on POSIX (only
 // the death of the process does); closing the last handle of the process while
 // a thread owns the mutex releases it as abandoned.

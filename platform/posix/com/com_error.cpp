@@ -1,15 +1,15 @@
 // _bstr_t and _com_error for the non-Windows build, and the raising helpers.
-// _com_error's message comes from the hook set by SetComErrorMessageHook and
-// falls back to the two texts Windows uses when the system has none.
+// _com_error's message comes from the system's message table (platform
+// HResultText, as Windows asks FormatMessage) and falls back to the two texts
+// Windows uses when the system has none.
 #include <atomic>
 #include <cstdio>
 #include <utility>
 
 #include "platform/com.h"
+#include "platform/hresult_text.h"
 
 namespace {
-
-std::atomic<ComErrorMessageHook> g_messageHook{nullptr};
 
 BSTR CopyText(const wchar_t* text)
 {
@@ -36,11 +36,6 @@ BSTR CopyBstr(BSTR text)
 }
 
 }  // namespace
-
-ComErrorMessageHook SetComErrorMessageHook(ComErrorMessageHook hook) noexcept
-{
-    return g_messageHook.exchange(hook);
-}
 
 // ---------------------------------------------------------------------------
 
@@ -189,9 +184,8 @@ const wchar_t* _com_error::ErrorMessage() const noexcept
     }
     m_messageReady = true;
     try {
-        const ComErrorMessageHook hook = g_messageHook.load();
         std::wstring text;
-        if (hook != nullptr && hook(m_hresult, text) && !text.empty()) {
+        if (platform::HResultText(static_cast<std::int32_t>(m_hresult), text) && !text.empty()) {
             if (text.size() > 1 && text.back() == L'\n') {
                 text.pop_back();
                 if (text.back() == L'\r') {

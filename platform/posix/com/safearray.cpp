@@ -66,7 +66,8 @@ bool TotalElements(const SAFEARRAY* psa, std::size_t& total) noexcept
 void ReleaseElements(SAFEARRAY* psa, std::size_t first, std::size_t count) noexcept
 {
     auto* data = static_cast<unsigned char*>(psa->pvData);
-    if (data == nullptr) {
+    // Arrays of plain values (bytes, numbers) own nothing per element.
+    if (data == nullptr || (psa->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT)) == 0) {
         return;
     }
     for (std::size_t i = first; i < first + count; ++i) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -154,6 +155,7 @@ struct SProcessEntry {
 struct SProcessTable {
     std::mutex mutex;
     std::map<std::string, SProcessEntry> entries;  // key: lock file path
+    bool swept = false;
 };
 
 SProcessTable& ProcessTable()
@@ -168,6 +170,35 @@ void WriteOwnedMark(int fd, char mark)
     do {
         rc = ::pwrite(fd, &mark, 1, 0);
     } while (rc < 0 && errno == EINTR);
+}
+
+// Removes the files of names nobody holds any more (left behind by processes
+// that died without closing). Runs under the guard, where every live handle
+// holds a shared presence lock, so an exclusive one proves the name unused.
+void SweepDeadNames(const std::string& dir)
+{
+    DIR* listing = ::opendir(dir.c_str());
+    if (listing == nullptr) {
+        return;
+    }
+    const std::string suffix = ".presence";
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+            continue;
+        }
+        const std::string presence = dir + "/" + name;
+        const int fd = OpenNoInterrupt(presence.c_str(), O_RDWR);
+        if (fd < 0) {
+            continue;
+        }
+        if (FlockNoInterrupt(fd, LOCK_EX | LOCK_NB) == 0) {
+            ::unlink(presence.c_str());
+            ::unlink((presence.substr(0, presence.size() - suffix.size()) + ".lock").c_str());
+        }
+        ::close(fd);
+    }
+    ::closedir(listing);
 }
 
 }  // namespace
@@ -212,6 +243,10 @@ bool CNamedMutex::Create(const wchar_t* name, bool* alreadyExisted)
     CDirectoryGuard guard(impl->directory);
     if (!guard.IsHeld()) {
         return false;
+    }
+    if (!table.swept) {
+        table.swept = true;
+        SweepDeadNames(impl->directory);
     }
     impl->presenceFd = OpenNoInterrupt(impl->presencePath.c_str(), O_RDWR | O_CREAT);
     if (impl->presenceFd < 0) {

@@ -1,21 +1,10 @@
 // The pieces of the compiler-support library that mingw-w64 declares in
 // comdef.h / comutil.h but does not ship: raising a _com_error with the
 // callee's error information and the narrow text conversions of _bstr_t
-// (_com_issue_error itself is inline in comdef.h). Also the message hook, which Windows keeps but
-// never consults (_com_error asks FormatMessage itself).
-#include <atomic>
+// (_com_issue_error itself is inline in comdef.h).
 #include <new>
 
 #include "platform/com.h"
-
-namespace {
-std::atomic<ComErrorMessageHook> g_messageHook{nullptr};
-}  // namespace
-
-ComErrorMessageHook SetComErrorMessageHook(ComErrorMessageHook hook) noexcept
-{
-    return g_messageHook.exchange(hook);
-}
 
 void WINAPI _com_issue_errorex(HRESULT hr, IUnknown* punk, REFIID riid)
 {

@@ -11,14 +11,7 @@ namespace {
 
 std::filesystem::path Locate(const char* folder, const std::filesystem::path& configured)
 {
-    // Test programs live in <build>/bin and the stand-ins in <build>/<folder>;
-    // looking next to the program first keeps this right under Wine, where the
-    // configured (host) path is not a drive path.
-    std::filesystem::path beside = TestExecutableDirectory().parent_path() / folder / StandInFileName();
-    std::error_code ec;
-    if (std::filesystem::exists(beside, ec))
-        return beside;
-    return configured / StandInFileName();
+    return LocateBuildOutput(folder, StandInFileName(), configured / StandInFileName());
 }
 
 }  // namespace

@@ -89,3 +89,21 @@ std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path)
 }
 
 }  // namespace vsktest
+
+namespace vsktest {
+
+std::filesystem::path LocateBuildOutput(const char* folder, const std::filesystem::path& name,
+                                        const std::filesystem::path& configured)
+{
+    std::filesystem::path dir = TestExecutableDirectory();
+    for (int level = 0; level < 3 && dir.has_parent_path() && dir != dir.parent_path(); ++level) {
+        dir = dir.parent_path();
+        const std::filesystem::path candidate = dir / folder / name;
+        std::error_code ec;
+        if (std::filesystem::exists(candidate, ec))
+            return candidate;
+    }
+    return configured;
+}
+
+}  // namespace vsktest

@@ -43,4 +43,11 @@ std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
 // Directory of the running executable.
 std::filesystem::path TestExecutableDirectory();
 
+// A build output <build>/<folder>/<name>, looked for upward from the running
+// program (which lives in <build>/bin or a folder below it); `configured`
+// (the build's own absolute path) when not found that way. Under Wine the
+// build's path is no drive path, so the upward search is what finds it there.
+std::filesystem::path LocateBuildOutput(const char* folder, const std::filesystem::path& name,
+                                        const std::filesystem::path& configured);
+
 }  // namespace vsktest

@@ -42,7 +42,7 @@ CComPtr<Item> FindSetting(Collection* collection, const wchar_t* name)
 bool ReadSettingText(IHostSettingsKey* key, const wchar_t* valueName, std::wstring& text)
 {
     CComPtr<IHostSettingsValueCollection> values;
-    CheckHostCall(key->get_Values(&values), key, IID_IHostSettingsKey);
+    frame::CheckHost(key->get_Values(&values), key, IID_IHostSettingsKey);
     if (!values)
         frame::RaiseHr(E_POINTER);
     const CComPtr<IHostSettingsValue> value = FindSetting<IHostSettingsValue>(values.p, valueName);
@@ -67,7 +67,7 @@ HRESULT CMpeg2TSConverterInfo::LoadSettingsBody(IHostSettingsSource* settings)
 {
     const CComPtr<IHostSettingsSource> source(settings);
     CComPtr<IHostSettingsKeyCollection> keys;
-    CheckHostCall(source->get_Keys(&keys), source, IID_IHostSettingsSource);
+    frame::CheckHost(source->get_Keys(&keys), source, IID_IHostSettingsSource);
     if (!keys)
         frame::RaiseHr(E_POINTER);
 

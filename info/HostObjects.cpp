@@ -25,11 +25,6 @@ void CreateHostObject(REFCLSID clsid, REFIID iid, void** object)
     *object = wanted;
 }
 
-void CheckHostCall(HRESULT hr, IUnknown* callee, REFIID iid)
-{
-    frame::CheckHost(hr, callee, iid);
-}
-
 void AppendToList(CResultList& list, IUnknown* object)
 {
     CComVariant element(object);

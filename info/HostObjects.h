@@ -4,6 +4,7 @@
 // Everything here raises; the operation's boundary turns that into HRESULTs.
 #pragma once
 
+#include "frame/HostCalls.h"
 #include "frame/host_interfaces.h"
 #include "platform/com.h"
 #include "platform/com_holders.h"
@@ -29,28 +30,9 @@ CComPtr<I> CreateHostObject(REFCLSID clsid, REFIID iid)
     return object;
 }
 
-// Raises a failing host call of interface iid as a host failure (see
-// frame::CheckHost); success codes pass.
-void CheckHostCall(HRESULT hr, IUnknown* callee, REFIID iid);
-
-// Reads a text through a host getter (a pointer to a member of I); a failing
-// call raises. A null BSTR reads as empty text.
-template <class I, class Getter>
-std::wstring ReadHostText(I* object, REFIID iid, Getter getter)
-{
-    CComBSTR text;
-    CheckHostCall((object->*getter)(&text), object, iid);
-    return std::wstring(text.View());
-}
-
-// Reads a flag through a host getter; a failing call raises.
-template <class I, class Getter>
-VARIANT_BOOL ReadHostFlag(I* object, REFIID iid, Getter getter)
-{
-    VARIANT_BOOL value = VARIANT_FALSE;
-    CheckHostCall((object->*getter)(&value), object, iid);
-    return value;
-}
+// Host property reads (raising on failure), shared with the converter.
+using frame::ReadHostFlag;
+using frame::ReadHostText;
 
 // Appends object (one new reference held by the list) at the end of list.
 void AppendToList(CResultList& list, IUnknown* object);

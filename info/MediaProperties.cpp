@@ -1,7 +1,10 @@
 #include "info/MediaProperties.h"
 
+#include "frame/ErrorBoundary.h"
+#include "frame/HostCalls.h"
 #include "frame/TextCompare.h"
 #include "platform/file.h"
+#include "source/MediaItemSource.h"
 #include "source/SourceProfiles.h"
 
 namespace info {
@@ -30,9 +33,9 @@ void AddProperty(CResultList& list, const wchar_t* name, const std::wstring& val
     const CComPtr<IHostMediaProperty> property =
         CreateHostObject<IHostMediaProperty>(CLSID_HostMediaProperty, IID_IHostMediaProperty);
     const CComBSTR nameText(name);
-    CheckHostCall(property->put_Name(nameText), property, IID_IHostMediaProperty);
+    frame::CheckHost(property->put_Name(nameText), property, IID_IHostMediaProperty);
     const CComBSTR valueText(value);
-    CheckHostCall(property->put_Value(valueText), property, IID_IHostMediaProperty);
+    frame::CheckHost(property->put_Value(valueText), property, IID_IHostMediaProperty);
     AppendToList(list, property);
 }
 
@@ -48,7 +51,7 @@ bool IsItemMimeType(const std::wstring& mimeType) noexcept
 
 void AddPathProperties(CResultList& list, const VARIANT& source)
 {
-    const std::wstring path(source.bstrVal == nullptr ? L"" : source.bstrVal, SysStringLen(source.bstrVal));
+    const std::wstring path = frame::BstrText(source.bstrVal);
     std::int64_t size = -1;
     {
         platform::CFile file;
@@ -117,7 +120,7 @@ void AddStreamProperties(CResultList& list, IHostMediaItem* item)
 
 void AddMediaItemProperties(CResultList& list, const VARIANT& source, const std::wstring& mimeType)
 {
-    IUnknown* object = source.vt == VT_DISPATCH ? static_cast<IUnknown*>(source.pdispVal) : source.punkVal;
+    IUnknown* object = source::SourceObject(source);
     if (object == nullptr)
         return;
     CComPtr<IHostMediaItem> item;

@@ -98,12 +98,12 @@ CComPtr<IHostTargetDescription> CTargetList::Build(std::wstring_view mimeType, s
     CComPtr<IHostTargetDescription> target =
         CreateHostObject<IHostTargetDescription>(CLSID_HostTargetDescription, IID_IHostTargetDescription);
     const CComBSTR name(profileName);
-    CheckHostCall(target->put_ProfileName(name), target, IID_IHostTargetDescription);
+    frame::CheckHost(target->put_ProfileName(name), target, IID_IHostTargetDescription);
     const CComBSTR mime(mimeType);
-    CheckHostCall(target->put_MimeType(mime), target, IID_IHostTargetDescription);
-    CheckHostCall(target->put_TargetFlag2(ToVariantBool(flag2)), target, IID_IHostTargetDescription);
-    CheckHostCall(target->put_TargetFlag3(ToVariantBool(flag3)), target, IID_IHostTargetDescription);
-    CheckHostCall(target->put_TargetFlag1(ToVariantBool(flag1)), target, IID_IHostTargetDescription);
+    frame::CheckHost(target->put_MimeType(mime), target, IID_IHostTargetDescription);
+    frame::CheckHost(target->put_TargetFlag2(ToVariantBool(flag2)), target, IID_IHostTargetDescription);
+    frame::CheckHost(target->put_TargetFlag3(ToVariantBool(flag3)), target, IID_IHostTargetDescription);
+    frame::CheckHost(target->put_TargetFlag1(ToVariantBool(flag1)), target, IID_IHostTargetDescription);
     return target;
 }
 

@@ -1,10 +1,12 @@
 #include "info/SourceProfileTargets.h"
 
 #include "frame/ErrorBoundary.h"
+#include "frame/HostCalls.h"
 #include "frame/TextCompare.h"
 #include "info/ProfileCatalogue.h"
 #include "platform/file.h"
 #include "source/Classifier.h"
+#include "source/MediaItemSource.h"
 #include "source/SourceFileTest.h"
 #include "source/SourceProfiles.h"
 
@@ -16,14 +18,9 @@ const wchar_t* MimeTypeForPackets(bool is192) noexcept
     return is192 ? source::MIME_TYPE_TTS : source::MIME_TYPE_MPEG;
 }
 
-IUnknown* SourceObject(const VARIANT& source) noexcept
-{
-    return source.vt == VT_DISPATCH ? static_cast<IUnknown*>(source.pdispVal) : source.punkVal;
-}
-
 void AddPathSourceTargets(CTargetList& targets, const VARIANT& source)
 {
-    const std::wstring path(source.bstrVal == nullptr ? L"" : source.bstrVal, SysStringLen(source.bstrVal));
+    const std::wstring path = frame::BstrText(source.bstrVal);
     if (!source::IsTransportStreamFile(path))
         return;
     bool is192 = false;
@@ -49,29 +46,18 @@ LONGLONG MeasureFileSize(const std::wstring& path)
 
 void AddMediaItemTargets(CTargetList& targets, const VARIANT& source, int profileMode)
 {
-    IUnknown* object = SourceObject(source);
+    IUnknown* object = source::SourceObject(source);
     if (object == nullptr)
         frame::RaiseHr(E_INVALIDARG);
-    CComPtr<IHostMediaItem> item;
-    const HRESULT hr = object->QueryInterface(IID_IHostMediaItem, reinterpret_cast<void**>(&item));
-    if (FAILED(hr))
-        frame::RaiseHr(hr);
-    if (!item)
-        frame::RaiseHr(E_POINTER);
-
-    // The host's own result does not matter: a path it could not give stays
-    // empty and fails the probe below.
-    CComVariant pathValue;
-    (void)item->get_Path(&pathValue);
-    pathValue.ChangeType(VT_BSTR);
-    const std::wstring path(pathValue.bstrVal == nullptr ? L"" : pathValue.bstrVal, SysStringLen(pathValue.bstrVal));
+    const CComPtr<IHostMediaItem> item = source::QueryMediaItem(object);
+    const std::wstring path = source::ReadMediaItemPath(item);
 
     bool is192 = false;
     if (!source::ProbePacketSize(path, is192))
         frame::RaiseHr(E_INVALIDARG);
 
     LONGLONG size = -1;
-    CheckHostCall(item->get_Size(&size), item, IID_IHostMediaItem);
+    frame::CheckHost(item->get_Size(&size), item, IID_IHostMediaItem);
     if (size < 0) {
         // The classifier needs the size; the host learns it as a side effect.
         // A host that refuses to store it only leaves the item unclassified.
@@ -79,7 +65,7 @@ void AddMediaItemTargets(CTargetList& targets, const VARIANT& source, int profil
     }
 
     LONG duration = -1;
-    CheckHostCall(item->get_Duration(&duration), item, IID_IHostMediaItem);
+    frame::CheckHost(item->get_Duration(&duration), item, IID_IHostMediaItem);
 
     bool videoOk = false;
     bool audioOk = false;

@@ -1,10 +1,12 @@
 #include "transcoder/CMpeg2TSConverter.h"
 
 #include "frame/ErrorBoundary.h"
+#include "frame/HostCalls.h"
 #include "frame/ParserLibrary.h"
 #include "frame/TextCompare.h"
 #include "platform/com_holders.h"
 #include "source/Classifier.h"
+#include "source/MediaItemSource.h"
 #include "source/SourceFileTest.h"
 #include "source/SourceProfiles.h"
 #include "transcoder/TimeStampedPackets.h"
@@ -91,17 +93,10 @@ bool CodesContain(const SAcceptRow& row, int code)
     return std::find(row.codes.begin(), row.codes.end(), code) != row.codes.end();
 }
 
-std::wstring Text(const CComBSTR& text)
-{
-    return std::wstring(text.View());
-}
-
 // Reads a flag of the target; a failing read raises the target's failure.
 VARIANT_BOOL ReadFlag(IHostTargetDescription* target, HRESULT (STDMETHODCALLTYPE IHostTargetDescription::*get)(VARIANT_BOOL*))
 {
-    VARIANT_BOOL value = VARIANT_FALSE;
-    frame::CheckHost((target->*get)(&value), target, IID_IHostTargetDescription);
-    return value;
+    return frame::ReadHostFlag(target, IID_IHostTargetDescription, get);
 }
 
 // A VARIANT_BOOL counts as TRUE only at -1 and as FALSE only at 0.
@@ -131,7 +126,7 @@ HRESULT CMpeg2TSConverter::Open(VARIANT source, IHostTargetDescription* target) 
     if ((source.vt != VT_BSTR && source.vt != VT_DISPATCH && source.vt != VT_UNKNOWN) || target == nullptr)
         return E_INVALIDARG;
     // An object source must hold an object.
-    if ((source.vt == VT_UNKNOWN && source.punkVal == nullptr) || (source.vt == VT_DISPATCH && source.pdispVal == nullptr))
+    if (source.vt != VT_BSTR && source::SourceObject(source) == nullptr)
         return E_INVALIDARG;
     return frame::CallAtBoundary(SOURCE_NAME, LINE_OPEN, [&] { return OpenBody(source, target); });
 }
@@ -140,10 +135,9 @@ HRESULT CMpeg2TSConverter::OpenBody(const VARIANT& source, IHostTargetDescriptio
 {
     Close();
 
-    CComBSTR mime;
-    CComBSTR profile;
-    frame::CheckHost(target->get_MimeType(&mime), target, IID_IHostTargetDescription);
-    frame::CheckHost(target->get_ProfileName(&profile), target, IID_IHostTargetDescription);
+    const std::wstring mime = frame::ReadHostText(target, IID_IHostTargetDescription, &IHostTargetDescription::get_MimeType);
+    const std::wstring profile =
+        frame::ReadHostText(target, IID_IHostTargetDescription, &IHostTargetDescription::get_ProfileName);
     CComBSTR alternative;
     CComPtr<IHostTargetDescriptionExt> extension;
     if (SUCCEEDED(target->QueryInterface(IID_IHostTargetDescriptionExt, reinterpret_cast<void**>(&extension))) &&
@@ -153,14 +147,14 @@ HRESULT CMpeg2TSConverter::OpenBody(const VARIANT& source, IHostTargetDescriptio
     bool accepted = false;
     LONGLONG duration = -1;
     if (source.vt == VT_BSTR) {
-        const std::wstring path(source.bstrVal, SysStringLen(source.bstrVal));
+        const std::wstring path = frame::BstrText(source.bstrVal);
         if (!source::IsTransportStreamFile(path))
             frame::RaiseHr(E_INVALIDARG);
         m_path = path;
-        accepted = AcceptPathSource(Text(mime), Text(profile), target);
+        accepted = AcceptPathSource(mime, profile, target);
     } else {
-        IUnknown* object = source.vt == VT_UNKNOWN ? source.punkVal : static_cast<IUnknown*>(source.pdispVal);
-        accepted = AcceptMediaItem(object, Text(mime), Text(profile), Text(alternative), target, duration);
+        accepted = AcceptMediaItem(source::SourceObject(source), mime, profile, frame::BstrText(alternative), target,
+                                   duration);
     }
     if (!accepted)
         frame::RaiseHr(E_FAIL);
@@ -193,17 +187,8 @@ bool CMpeg2TSConverter::AcceptMediaItem(IUnknown* object, const std::wstring& mi
                                         const std::wstring& alternativeName, IHostTargetDescription* target,
                                         LONGLONG& duration)
 {
-    CComPtr<IHostMediaItem> item;
-    const HRESULT hr = object->QueryInterface(IID_IHostMediaItem, reinterpret_cast<void**>(&item));
-    if (FAILED(hr))
-        frame::RaiseHr(hr);
-    if (!item)
-        frame::RaiseHr(E_POINTER);
-
-    CComVariant pathValue;
-    item->get_Path(&pathValue);  // the result does not matter: an empty path fails the probe
-    pathValue.ChangeType(VT_BSTR);
-    const std::wstring path(pathValue.bstrVal, SysStringLen(pathValue.bstrVal));
+    const CComPtr<IHostMediaItem> item = source::QueryMediaItem(object);
+    const std::wstring path = source::ReadMediaItemPath(item);
     bool is192 = false;
     if (!source::ProbePacketSize(path, is192))
         frame::RaiseHr(E_INVALIDARG);

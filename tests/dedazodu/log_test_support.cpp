@@ -22,25 +22,6 @@ std::wstring UniqueName(const wchar_t* stem)
            std::to_wstring(++counter) + L"-" + std::to_wstring(ticks % 1000000007);
 }
 
-CTempDir::CTempDir() : m_path(fs::temp_directory_path() / UniqueName(L"vsk-log"))
-{
-    fs::create_directories(m_path);
-}
-
-CTempDir::~CTempDir()
-{
-    std::error_code ignored;
-    for (const auto& entry : fs::recursive_directory_iterator(m_path, ignored)) {
-        fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-    }
-    fs::remove_all(m_path, ignored);
-}
-
-fs::path ProgramDirectory()
-{
-    return fs::path(platform::ExecutablePath()).parent_path();
-}
-
 std::wstring ChildProgram()
 {
     return (ProgramDirectory() / VSK_DEDAZODU_CHILD_NAME).wstring();

@@ -2,6 +2,8 @@
 // records what it is given, and a configuration holding any factory.
 #pragma once
 
+#include "vsktest/TempDir.h"
+
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -12,21 +14,14 @@
 
 namespace vsk_log_test {
 
-class CTempDir {
-public:
-    CTempDir();
-    ~CTempDir();
-    CTempDir(const CTempDir&) = delete;
-    CTempDir& operator=(const CTempDir&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-    std::wstring File(const std::wstring& name) const { return (m_path / name).wstring(); }
-
-private:
-    std::filesystem::path m_path;
-};
+using vsktest::CTempDir;
 
 std::wstring UniqueName(const wchar_t* stem);
-std::filesystem::path ProgramDirectory();
+// Directory of the running test program.
+inline std::filesystem::path ProgramDirectory()
+{
+    return vsktest::TestExecutableDirectory();
+}
 std::wstring ChildProgram();
 void WriteFile(const std::wstring& path, const std::string& bytes);
 std::string ReadFile(const std::wstring& path);

@@ -222,21 +222,3 @@ WORD _com_error::HRESULTToWCode(HRESULT hr) noexcept
 // ---------------------------------------------------------------------------
 
 void _com_issue_error(HRESULT hr) { throw _com_error(hr); }
-
-void _com_issue_errorex(HRESULT hr, IUnknown* punk, REFIID riid)
-{
-    IErrorInfo* info = nullptr;
-    if (punk != nullptr) {
-        ISupportErrorInfo* support = nullptr;
-        if (SUCCEEDED(punk->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support))) &&
-            support != nullptr) {
-            if (support->InterfaceSupportsErrorInfo(riid) == S_OK) {
-                if (GetErrorInfo(0, &info) != S_OK) {
-                    info = nullptr;
-                }
-            }
-            support->Release();
-        }
-    }
-    throw _com_error(hr, info);
-}

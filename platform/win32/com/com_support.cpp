@@ -1,28 +1,10 @@
 // The pieces of the compiler-support library that mingw-w64 declares in
-// comdef.h / comutil.h but does not ship: raising a _com_error with the
-// callee's error information and the narrow text conversions of _bstr_t
-// (_com_issue_error itself is inline in comdef.h).
+// comutil.h but does not ship: the narrow text conversions of _bstr_t
+// (_com_issue_error itself is inline in comdef.h; _com_issue_errorex is in
+// platform/common/com).
 #include <new>
 
 #include "platform/com.h"
-
-void WINAPI _com_issue_errorex(HRESULT hr, IUnknown* punk, REFIID riid)
-{
-    IErrorInfo* info = nullptr;
-    if (punk != nullptr) {
-        ISupportErrorInfo* support = nullptr;
-        if (SUCCEEDED(punk->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support))) &&
-            support != nullptr) {
-            if (support->InterfaceSupportsErrorInfo(riid) == S_OK) {
-                if (GetErrorInfo(0, &info) != S_OK) {
-                    info = nullptr;
-                }
-            }
-            support->Release();
-        }
-    }
-    throw _com_error(hr, info);
-}
 
 namespace _com_util {
 

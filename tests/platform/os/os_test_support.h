@@ -2,27 +2,20 @@
 // paths of the helper programs built next to the tests.
 #pragma once
 
+#include "vsktest/TempDir.h"
+
 #include <filesystem>
 #include <string>
 
 namespace vsk_os_test {
 
-// A fresh directory, removed with everything in it on destruction.
-class CTempDir {
-public:
-    CTempDir();
-    ~CTempDir();
-    CTempDir(const CTempDir&) = delete;
-    CTempDir& operator=(const CTempDir&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-    std::wstring File(const std::wstring& name) const { return (m_path / name).wstring(); }
-
-private:
-    std::filesystem::path m_path;
-};
+using vsktest::CTempDir;
 
 // Directory of the running test program.
-std::filesystem::path ProgramDirectory();
+inline std::filesystem::path ProgramDirectory()
+{
+    return vsktest::TestExecutableDirectory();
+}
 std::wstring ChildProgram();
 std::wstring TestLibrary();
 // A name no other test run uses at the same time.

@@ -1,4 +1,5 @@
 #include "vsktest/TempDir.h"
+#include "vsktest/WideText.h"
 
 #include <atomic>
 #include <chrono>
@@ -46,7 +47,18 @@ CTempDir::CTempDir()
 CTempDir::~CTempDir()
 {
     std::error_code ec;
+    // Read-only entries (tests make some) would stop the removal on Windows.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_path, ec)) {
+        std::error_code ignored;
+        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ignored);
+    }
     std::filesystem::remove_all(m_path, ec);
+}
+
+std::wstring CTempDir::File(const std::wstring& name) const
+{
+    return WideFromPath(m_path / PathFromWide(name));
 }
 
 std::filesystem::path CTempDir::WriteFile(const std::filesystem::path& name,

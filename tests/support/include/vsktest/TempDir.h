@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -26,6 +27,8 @@ public:
     const std::filesystem::path& Path() const { return m_path; }
     // Path of an entry inside the directory (nothing is created).
     std::filesystem::path operator/(const std::filesystem::path& name) const { return m_path / name; }
+    // Full path of an entry inside the directory, as wide text.
+    std::wstring File(const std::wstring& name) const;
     // Writes a file inside the directory and returns its full path.
     std::filesystem::path WriteFile(const std::filesystem::path& name, std::span<const std::uint8_t> bytes) const;
     std::filesystem::path WriteFile(const std::filesystem::path& name, std::string_view text) const;

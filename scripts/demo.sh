@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the Windows DLLs and the demo host, and runs the demo under Wine:
+# the host registers the component with regsvr32, creates its objects by
+# class id, lists profiles, asks for a recording's profiles and properties,
+# and streams it through a converter. Pass --avc for a time-stamped AVC
+# recording, --vendor for the vendor profile names. Installs the Debian
+# packages it needs when they are missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$(nproc)" --target VskDemoHost VskMpeg2TsTranscoder
+export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
+if [ ! -d "$WINEPREFIX" ]; then wineboot -i >/dev/null 2>&1 || true; fi
+exec cmake/wine-run.sh build/windows/tools/VskDemoHost.exe "$@"

@@ -11,5 +11,8 @@ scripts/install-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" --target VskDemoHost VskMpeg2TsTranscoder
 export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
-if [ ! -d "$WINEPREFIX" ]; then wineboot -i >/dev/null 2>&1 || true; fi
+if [ ! -d "$WINEPREFIX" ]; then
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+fi
 exec cmake/wine-run.sh build/windows/tools/VskDemoHost.exe "$@"

@@ -20,10 +20,14 @@ for preset in linux linux-asan windows; do
     # of a second instead of bringing its own server up and down.
     export WINEPREFIX="$PWD/build/windows/wineprefix"
     export WINEDEBUG=-all
-    if [ ! -d "$WINEPREFIX" ]; then wineboot -i >/dev/null 2>&1 || true; fi
-    wineserver -p
+    if [ ! -d "$WINEPREFIX" ]; then
+      wineboot -i >/dev/null 2>&1 || true
+      # Let the server that set the prefix up go before a persistent one starts.
+      wineserver -w >/dev/null 2>&1 || true
+    fi
+    wineserver -p >/dev/null 2>&1 || true
     ctest --preset "$preset" -j "$jobs" || status=1
-    wineserver -k || true
+    wineserver -k >/dev/null 2>&1 || true
     unset WINEPREFIX
   else
     ctest --preset "$preset" -j "$jobs" || status=1

@@ -157,16 +157,38 @@ int FamilyCode(int family, LONG packetFormat)
     }
 }
 
-// The larger of two known rates; with the flag set, the primary rate alone,
-// which must then be known.
-bool EffectiveBitRate(VARIANT_BOOL flag, LONG primary, LONG secondary, LONG& rate)
+// The larger of two known rates; with the flag set (exactly VARIANT_TRUE),
+// the primary rate alone, which must then be known. The two descriptions keep
+// their rates at different slots; each getter names its own.
+template <class TVideo>
+bool ReadEffectiveBitRate(TVideo* video, LONG& rate)
 {
+    VARIANT_BOOL flag = VARIANT_FALSE;
+    LONG primary = UNKNOWN;
+    video->get_BitRateFlag(&flag);
+    video->get_PrimaryBitRate(&primary);
     if (flag == VARIANT_TRUE) {
         rate = primary;
         return primary != UNKNOWN;
     }
+    LONG secondary = UNKNOWN;
+    video->get_SecondaryBitRate(&secondary);
     rate = (primary == UNKNOWN || primary < secondary) ? secondary : primary;
     return true;
+}
+
+// The sampling rate and channel limits both audio checks share; an unknown
+// value (-1) passes.
+template <class TAudio>
+bool WithinAudioLimits(TAudio* audio)
+{
+    LONG sampleRate = UNKNOWN;
+    audio->get_SampleRate(&sampleRate);
+    if (sampleRate > MAX_SAMPLE_RATE)
+        return false;
+    LONG channels = UNKNOWN;
+    audio->get_Channels(&channels);
+    return channels <= MAX_CHANNELS;
 }
 
 }  // namespace
@@ -174,15 +196,8 @@ bool EffectiveBitRate(VARIANT_BOOL flag, LONG primary, LONG secondary, LONG& rat
 bool CheckMpeg2Video(IHostMpeg2VideoDescription* video, LONG packetFormat, int& code)
 {
     code = 0;
-    VARIANT_BOOL flag = VARIANT_FALSE;
-    LONG primary = UNKNOWN;
-    LONG secondary = UNKNOWN;
-    video->get_BitRateFlag(&flag);
-    video->get_PrimaryBitRate(&primary);
-    if (flag != VARIANT_TRUE)
-        video->get_SecondaryBitRate(&secondary);
     LONG rate = UNKNOWN;
-    if (!EffectiveBitRate(flag, primary, secondary, rate))
+    if (!ReadEffectiveBitRate(video, rate))
         return false;
     LONG level = 0;
     LONG profile = 0;
@@ -226,15 +241,8 @@ bool CheckMpeg2Video(IHostMpeg2VideoDescription* video, LONG packetFormat, int& 
 bool CheckAvcVideo(IHostAvcVideoDescription* video, LONG packetFormat, int& code)
 {
     code = 0;
-    VARIANT_BOOL flag = VARIANT_FALSE;
-    LONG primary = UNKNOWN;
-    LONG secondary = UNKNOWN;
-    video->get_BitRateFlag(&flag);
-    video->get_PrimaryBitRate(&primary);
-    if (flag != VARIANT_TRUE)
-        video->get_SecondaryBitRate(&secondary);
     LONG rate = UNKNOWN;
-    if (!EffectiveBitRate(flag, primary, secondary, rate) || rate > AVC_MAX_RATE)
+    if (!ReadEffectiveBitRate(video, rate) || rate > AVC_MAX_RATE)
         return false;
 
     double frameRate = 0.0;
@@ -268,15 +276,7 @@ bool CheckAvcVideo(IHostAvcVideoDescription* video, LONG packetFormat, int& code
 
 bool CheckAc3Audio(IHostAc3AudioDescription* audio, int code)
 {
-    if (code == 34 || code == 35)
-        return false;
-    LONG sampleRate = UNKNOWN;
-    audio->get_SampleRate(&sampleRate);
-    if (sampleRate > MAX_SAMPLE_RATE)
-        return false;
-    LONG channels = UNKNOWN;
-    audio->get_Channels(&channels);
-    if (channels > MAX_CHANNELS)
+    if (code == 34 || code == 35 || !WithinAudioLimits(audio))
         return false;
     LONG rate = UNKNOWN;
     audio->get_BitRate(&rate);
@@ -291,13 +291,7 @@ bool CheckMpegAudio(IHostMpegAudioDescription* audio, int code)
 {
     if (!(code >= 22 && code <= 24) && code != 34 && code != 35)
         return false;
-    LONG sampleRate = UNKNOWN;
-    audio->get_SampleRate(&sampleRate);
-    if (sampleRate > MAX_SAMPLE_RATE)
-        return false;
-    LONG channels = UNKNOWN;
-    audio->get_Channels(&channels);
-    if (channels > MAX_CHANNELS)
+    if (!WithinAudioLimits(audio))
         return false;
     LONG rate = UNKNOWN;
     audio->get_BitRate(&rate);

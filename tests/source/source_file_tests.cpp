@@ -39,14 +39,14 @@ ProbeResult Probe(const vsktest::CTempDir& dir, const Bytes& bytes, const char* 
 TEST(PacketProbe, RecognisesBothPacketSizesInRealStreams)
 {
     vsktest::CTempDir dir;
-    vsktest::RecordingParams spec;
-    spec.packetCount = 20;
-    const auto r188 = Probe(dir, vsktest::MakeRecording(spec).bytes);
+    vsktest::RecordingParams params;
+    params.packetCount = 20;
+    const auto r188 = Probe(dir, vsktest::MakeRecording(params).bytes);
     EXPECT_TRUE(r188.recognised);
     EXPECT_FALSE(r188.is192);
 
-    spec.unitSize = vsktest::TS_UNIT_SIZE_192;
-    const auto r192 = Probe(dir, vsktest::MakeRecording(spec).bytes);
+    params.unitSize = vsktest::TS_UNIT_SIZE_192;
+    const auto r192 = Probe(dir, vsktest::MakeRecording(params).bytes);
     EXPECT_TRUE(r192.recognised);
     EXPECT_TRUE(r192.is192);
 }

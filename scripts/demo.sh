@@ -15,4 +15,10 @@ if [ ! -d "$WINEPREFIX" ]; then
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
 fi
-exec cmake/wine-run.sh build/windows/tools/VskDemoHost.exe "$@"
+# Wine's own services start detached from the demo's output.
+wineserver -p >/dev/null 2>&1 || true
+wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+status=0
+cmake/wine-run.sh build/windows/tools/VskDemoHost.exe "$@" || status=$?
+wineserver -k >/dev/null 2>&1 || true
+exit $status

@@ -26,6 +26,10 @@ for preset in linux linux-asan windows; do
       wineserver -w >/dev/null 2>&1 || true
     fi
     wineserver -p >/dev/null 2>&1 || true
+    # Start Wine's own services now, detached from any test: the first
+    # program of a server starts them, and they would keep that program's
+    # output pipe open (CTest would wait for it until the time-out).
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
     ctest --preset "$preset" -j "$jobs" || status=1
     wineserver -k >/dev/null 2>&1 || true
     unset WINEPREFIX

@@ -1,7 +1,7 @@
 // A library for the loader tests: one exported answer and the address of a
 // function inside it.
-#if defined(_WIN32)
-#define VSK_TESTLIB_EXPORT extern "C" __declspec(dllexport)
+#if __has_attribute(dllexport)
+#define VSK_TESTLIB_EXPORT extern "C" __attribute__((dllexport))
 #else
 #define VSK_TESTLIB_EXPORT extern "C" __attribute__((visibility("default")))
 #endif

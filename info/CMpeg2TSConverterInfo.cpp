@@ -6,7 +6,6 @@
 #include "info/SourceProfileTargets.h"
 #include "transcoder/CMpeg2TSConverter.h"
 
-#include <new>
 #include <utility>
 
 namespace info {
@@ -165,13 +164,9 @@ STDMETHODIMP CMpeg2TSConverterInfo::CreateTranscoder(IVskMediaTranscoder** conve
     if (converter == nullptr)
         return E_POINTER;
     return frame::CallAtBoundary(INFO_BOUNDARY_SOURCE, INFO_LINE_CREATE_TRANSCODER, [&] {
-        HRESULT hr = E_FAIL;
-        try {
-            hr = transcoder::CreateMpeg2TSConverter(m_parserPath, converter);
-        } catch (const std::bad_alloc&) {
-            // Copying the directory text into the new converter ran out of memory.
-            hr = E_OUTOFMEMORY;
-        }
+        // E_OUTOFMEMORY when the object or the copy of the directory text
+        // cannot be made.
+        const HRESULT hr = transcoder::CreateMpeg2TSConverter(m_parserPath, converter);
         if (FAILED(hr))
             frame::RaiseHr(hr);
         return S_OK;

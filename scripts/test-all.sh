@@ -30,11 +30,11 @@ for preset in linux linux-asan windows; do
     # program of a server starts them, and they would keep that program's
     # output pipe open (CTest would wait for it until the time-out).
     wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
-    ctest --preset "$preset" -j "$jobs" || status=1
+    ctest --preset "$preset" -j "$jobs" --output-on-failure || status=1
     wineserver -k >/dev/null 2>&1 || true
     unset WINEPREFIX
   else
-    ctest --preset "$preset" -j "$jobs" || status=1
+    ctest --preset "$preset" -j "$jobs" --output-on-failure || status=1
   fi
 done
 exit $status

@@ -4,9 +4,11 @@
 # OWN_DIRECTORY puts the program in a directory of its own (bin/<name>), for
 # tests that use files beside the running executable (the log configuration
 # and "vesk.log"), so test programs running in parallel do not share them.
+add_library(vsk_test_unbuffered OBJECT ${CMAKE_CURRENT_LIST_DIR}/testmain/UnbufferedOutput.cpp)
+
 function(vsk_add_test)
   cmake_parse_arguments(T "OWN_DIRECTORY" "NAME" "SOURCES;LIBS" ${ARGN})
-  add_executable(${T_NAME} ${T_SOURCES})
+  add_executable(${T_NAME} ${T_SOURCES} $<TARGET_OBJECTS:vsk_test_unbuffered>)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   set(dir ${CMAKE_BINARY_DIR}/bin)
   if(T_OWN_DIRECTORY)

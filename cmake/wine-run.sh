@@ -6,4 +6,9 @@ while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"
 export WINEPREFIX="${WINEPREFIX:-$dir/wineprefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-exec wine "$@"
+wine "$@"
+rc=$?
+# With WINEDEBUG=-all a program that Wine could not start says nothing; the
+# exit code at least tells a failed start from a failed test.
+[ $rc -eq 0 ] || echo "wine-run: $(basename "$1") ended with exit code $rc" >&2
+exit $rc

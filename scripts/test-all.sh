@@ -30,7 +30,13 @@ for preset in linux linux-asan windows; do
     # program of a server starts them, and they would keep that program's
     # output pipe open (CTest would wait for it until the time-out).
     wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
-    ctest --preset "$preset" -j "$jobs" --output-on-failure || status=1
+    if ! ctest --preset "$preset" -j "$jobs" --output-on-failure; then
+      # Wine now and then fails to start a program at all (no output, at
+      # once). Such a test gets one more run; a test that fails again fails
+      # the run. Each rerun is printed, so a pattern would show.
+      echo "=== $preset: running the failed tests once more"
+      ctest --preset "$preset" --rerun-failed --output-on-failure || status=1
+    fi
     wineserver -k >/dev/null 2>&1 || true
     unset WINEPREFIX
   else

@@ -42,11 +42,26 @@ public:
     void Shutdown() noexcept;
 
     std::uint32_t Kind() const noexcept { return m_kind; }
+    // Whether the kind has been settled (by detection or by forcedKind); it
+    // is never examined again.
+    bool KindDecided() const noexcept { return m_kindDecided; }
     // The demultiplexer of a transport stream, once created.
     const CTransportStream* TransportStream() const noexcept { return m_transportStream.get(); }
 
+    std::uint32_t HistoryMode() const noexcept { return m_historyMode; }
+    std::uint32_t SelectionMode() const noexcept { return m_selectionMode; }
+    std::uint32_t ProfileLevel() const noexcept { return m_profileLevel; }
+    std::uint32_t BufferSize() const noexcept { return m_bufferSize; }
+    std::uint32_t ForcedKind() const noexcept { return m_forcedKind; }
+
 private:
+    // Settles the kind from the first bytes fed.
+    Result DecideKind(const std::uint8_t* bytes, std::uint32_t length) noexcept;
+    Result FeedTransportStream(const std::uint8_t* bytes, std::uint32_t length) noexcept;
+    std::int32_t NextTransportUnits() noexcept;
+
     std::uint32_t m_kind = STREAM_KIND_UNKNOWN;
+    bool m_kindDecided = false;
     std::uint32_t m_historyMode = 0;
     std::uint32_t m_selectionMode = 0;
     std::uint32_t m_profileLevel = 0;

@@ -8,6 +8,7 @@
 #include "Results.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace parser {
@@ -78,10 +79,18 @@ public:
     // Marks the packet as null (PID 0x1FFF, no payload) and moves the cursor
     // to the end of its unit; anomaly 0x330203 when that end is not buffered.
     void SkipPacket() noexcept;
-    // Looks for the next run of five packets from the cursor; 0 or -1.
+    // Looks for the next run of five packets from the cursor; 0 with the
+    // cursor on the first of them, or -1. A search that ran out of bytes is
+    // remembered: the next Resync, or the next ReadPacketHeader, takes it up
+    // where it stopped once more bytes have been appended.
     std::int32_t Resync() noexcept;
+    // Makes the next ReadPacketHeader look for a run of packets first (a
+    // reader joining a stream at an arbitrary byte).
+    void RequireResync() noexcept;
+    bool ResyncPending() const noexcept { return m_resyncPending; }
 
-    // Moves the cursor over the payload bytes left in the packet.
+    // Moves the cursor over the payload bytes left in the packet, to the end
+    // of its unit.
     void SkipPayload() noexcept;
 
     const STsPacketHeader& Header() const noexcept { return m_header; }
@@ -95,9 +104,20 @@ public:
     std::uint32_t Stride() const noexcept { return m_prefix + TS_PACKET_SIZE; }
 
 private:
+    // Reads the header at the cursor after the prefix; false when the byte
+    // there is not a sync byte.
+    bool ReadHeaderFields() noexcept;
+    void ClearAdaptation() noexcept;
+
     std::uint32_t m_prefix = 0;
     std::int64_t m_packetPosition = -1;
+    // Offset of the current unit from start (positions move with Compact,
+    // offsets are taken afresh for every packet).
+    std::size_t m_unitOffset = 0;
     std::uint32_t m_payloadLeft = 0;
+    bool m_resyncPending = false;
+    // Absolute position from which a pending search goes on.
+    std::uint64_t m_resyncFrom = 0;
     STsPacketHeader m_header;
     SAdaptationField m_adaptation;
 };

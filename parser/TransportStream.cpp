@@ -1,0 +1,493 @@
+#include "TransportStream.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <utility>
+
+namespace parser {
+namespace {
+
+// Room kept behind the nominal buffer size: more than two 192-byte units, so
+// a unit cut by the end of one piece always fits with the next piece.
+constexpr std::uint32_t PACKET_BUFFER_MARGIN = 520;
+
+template <class T>
+std::unique_ptr<T> MakeSection() noexcept
+{
+    try {
+        return std::make_unique<T>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+void SAnomalyRecord::Merge(const CBuffer2& from) noexcept
+{
+    if (from.StatusCount() == 0)
+        return;
+    count += from.StatusCount();
+    if (from.StatusSeverity() > severity) {
+        code = from.StatusCode();
+        severity = from.StatusSeverity();
+        position = from.StatusPosition();
+    }
+}
+
+std::uint32_t VideoBufferSize(std::uint32_t profileLevel) noexcept
+{
+    std::uint32_t profile = (profileLevel >> 4) & 0x07u;
+    std::uint32_t level = profileLevel & 0x0Fu;
+    if ((profileLevel & 0x80u) != 0) {
+        profile = 7;
+        level = 15;
+    }
+    // Main profile at high-1440, main and low level, simple profile at main
+    // level; everything else is given the main-profile high-level buffer.
+    if (profile == 4 && level == 6)
+        return 0xE0000;
+    if (profile == 4 && level == 8)
+        return 0x38000;
+    if (profile == 4 && level == 10)
+        return 0xE800;
+    if (profile == 5 && level == 8)
+        return 0x38000;
+    if (profile == 0 && level == 0)
+        return 0x38000;
+    return 0x12A800;
+}
+
+std::uint32_t PacketBufferCapacity(std::uint32_t profileLevel, std::uint32_t bufferSize) noexcept
+{
+    const std::uint32_t video = 2 * VideoBufferSize(profileLevel);
+    const std::uint32_t nominal = bufferSize > std::numeric_limits<std::uint32_t>::max() - PACKET_BUFFER_MARGIN
+                                      ? std::numeric_limits<std::uint32_t>::max()
+                                      : bufferSize + PACKET_BUFFER_MARGIN;
+    return std::max(video, nominal);
+}
+
+CTransportStream::CTransportStream() = default;
+CTransportStream::~CTransportStream() = default;
+
+Result CTransportStream::Prepare(std::uint32_t historyMode, std::uint32_t selectionMode, std::uint32_t prefix,
+                                 std::uint32_t profileLevel, std::uint32_t bufferSize) noexcept
+{
+    m_historyMode = historyMode;
+    m_selectionMode = selectionMode;
+    m_videoBufferSize = VideoBufferSize(profileLevel);
+    m_state = DEMUX_PAT_PENDING;
+    m_pmtsReceived = 0;
+    m_programEntries = 0;
+    m_stopped = false;
+    m_sitApplied = false;
+    m_programs.clear();
+    m_anomalies.Clear();
+
+    const Result prepared = m_reader.Prepare(PacketBufferCapacity(profileLevel, bufferSize), prefix);
+    if (prepared != RESULT_OK)
+        return prepared;
+    // The first packet is taken only from a run of packets: the data may
+    // begin anywhere.
+    m_reader.RequireResync();
+
+    m_patAssembling = MakeSection<CPASection>();
+    m_patActive = MakeSection<CPASection>();
+    m_sitAssembling = MakeSection<CSISection>();
+    m_sitActive = MakeSection<CSISection>();
+    if (!m_patAssembling || !m_patActive || !m_sitAssembling || !m_sitActive)
+        return ResultNoMemory;
+    if (m_patAssembling->Prepare(PAT_CAPACITY) != RESULT_OK || m_patActive->Prepare(PAT_CAPACITY) != RESULT_OK ||
+        m_sitAssembling->Prepare(SIT_CAPACITY) != RESULT_OK || m_sitActive->Prepare(SIT_CAPACITY) != RESULT_OK)
+        return ResultNoMemory;
+    RebuildRoutes();
+    return RESULT_OK;
+}
+
+Result CTransportStream::Append(const std::uint8_t* bytes, std::uint32_t length) noexcept
+{
+    if (length == 0)
+        return RESULT_OK;
+    if (bytes == nullptr || m_reader.Start() == nullptr)
+        return ResultAppendFailed;
+    // Only whole packets are ever consumed and nothing keeps pointers into
+    // the buffer between packets, so the unread tail can move to the front;
+    // the reader counts what was dropped, and positions stay absolute.
+    if (m_reader.FreeSpace() < length)
+        m_reader.Compact();
+    if (m_reader.Append(bytes, length) != length)
+        return ResultAppendFailed;
+    return RESULT_OK;
+}
+
+std::uint32_t CTransportStream::CompleteUnitCount() const noexcept
+{
+    std::uint32_t units = 0;
+    for (const SProgram& program : m_programs)
+        units += program.streams.CompleteUnitCount();
+    return units;
+}
+
+Result CTransportStream::ProcessPacket() noexcept
+{
+    if (m_stopped)
+        return ResultUnsupported;
+    const Result read = m_reader.ReadPacketHeader();
+    Result result = read;
+    if (read == RESULT_OK) {
+        result = Dispatch();
+        // Whatever the packet was used for, the next one starts at the end of
+        // its unit.
+        m_reader.SkipPayload();
+    }
+    m_anomalies.Merge(m_reader);
+    return result;
+}
+
+Result CTransportStream::Dispatch() noexcept
+{
+    const std::uint16_t pid = m_reader.Header().pid;
+    const SPidRoute& route = m_routes[pid];
+
+    if (m_state != DEMUX_RUNNING) {
+        // Until every program's map is known only the tables are read, so no
+        // elementary stream starts in the middle of its data.
+        if (pid == PID_PAT)
+            return HandlePat();
+        if (m_state == DEMUX_PMTS_PENDING) {
+            if (pid == PID_SIT)
+                return HandleSit();
+            if (route.role == ROUTE_MAP)
+                return HandlePmt(pid);
+        }
+        return RESULT_OK;
+    }
+
+    switch (route.role) {
+    case ROUTE_PAT:
+        return HandlePat();
+    case ROUTE_DIT:
+        m_stopped = true;
+        return ResultUnsupported;
+    case ROUTE_SIT:
+        return HandleSit();
+    case ROUTE_MAP:
+        return HandlePmt(pid);
+    case ROUTE_ELEMENTARY:
+        if (route.pcr != 0)
+            UpdatePcr(pid);
+        return DispatchElementary(route);
+    case ROUTE_NONE:
+        if (route.pcr != 0)
+            UpdatePcr(pid);
+        return RESULT_OK;
+    default:  // the conditional access table and null packets
+        return RESULT_OK;
+    }
+}
+
+Result CTransportStream::DispatchElementary(const SPidRoute& route) noexcept
+{
+    // The PES assemblers plug in here: a selected stream's packet goes to
+    // m_programs[route.program].streams, stream route.stream.
+    (void)route;
+    return RESULT_OK;
+}
+
+void CTransportStream::UpdatePcr(std::uint16_t pid) noexcept
+{
+    const SAdaptationField& field = m_reader.Adaptation();
+    if (field.pcrFlag == 0)
+        return;
+    for (SProgram& program : m_programs) {
+        if (program.pcrPid != pid)
+            continue;
+        program.pcr.position = m_reader.PacketPosition() + PCR_POSITION_OFFSET;
+        program.pcr.base = field.pcrBase;
+        program.pcr.extension = field.pcrExtension;
+    }
+}
+
+Result CTransportStream::AssembleSection(CSection& section, std::uint32_t anomaly) noexcept
+{
+    const std::int64_t position = m_reader.PacketPosition();
+    Result result = m_reader.ReadPointerField();
+    if (result == RESULT_OK) {
+        result = section.Collect(m_reader);
+        if (result == ResultDiscontinuity)
+            result = RESULT_OK;
+        if (result == RESULT_OK)
+            result = section.Parse();
+    } else {
+        // Nothing of this packet can be trusted to continue the section.
+        section.Clear();
+        section.BeginSection();
+    }
+    switch (result) {
+    case RESULT_OK:
+        return section.CurrentNext() != 0 ? RESULT_OK : ResultNeedMoreData;
+    case ResultNeedMoreData:
+    case ResultNoMemory:
+    case ResultAppendFailed:
+        // A failed append means the section buffer lost its memory: going on
+        // would fail every section from here on.
+        return result;
+    default:
+        // Reported with the packet's own anomalies, so the record keeps the
+        // order in which they happened.
+        m_reader.ReportStatus(anomaly, ANOMALY_SEVERITY, position);
+        return ResultNeedMoreData;
+    }
+}
+
+Result CTransportStream::HandlePat() noexcept
+{
+    const Result result = AssembleSection(*m_patAssembling, AnomalyPatFailed);
+    if (result != RESULT_OK)
+        return result == ResultNeedMoreData ? RESULT_OK : result;
+    // The first association section decides the programs; later ones are
+    // checked but change nothing.
+    if (m_state != DEMUX_PAT_PENDING)
+        return RESULT_OK;
+    std::swap(m_patAssembling, m_patActive);
+    return ApplyPat();
+}
+
+Result CTransportStream::ApplyPat() noexcept
+{
+    const CPASection& pat = *m_patActive;
+    const std::uint32_t entries = pat.EntryCount();
+    try {
+        m_programs.clear();
+        m_programs.resize(entries);
+    } catch (const std::bad_alloc&) {
+        m_programs.clear();
+        return ResultNoMemory;
+    }
+    m_programEntries = 0;
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        SProgram& program = m_programs[i];
+        program.programNumber = pat.ProgramNumber(i);
+        program.pid = pat.Pid(i);
+        if (program.programNumber != 0)
+            ++m_programEntries;
+        program.assembling = MakeSection<CPmapSection>();
+        program.active = MakeSection<CPmapSection>();
+        if (!program.assembling || !program.active || program.assembling->Prepare(PMT_CAPACITY) != RESULT_OK ||
+            program.active->Prepare(PMT_CAPACITY) != RESULT_OK)
+            return ResultNoMemory;
+    }
+    m_state = DEMUX_PMTS_PENDING;
+    m_pmtsReceived = 0;
+    RebuildRoutes();
+    if (m_programEntries == 0)
+        CompleteStartup();
+    return RESULT_OK;
+}
+
+Result CTransportStream::HandleSit() noexcept
+{
+    const Result result = AssembleSection(*m_sitAssembling, AnomalySitFailed);
+    if (result != RESULT_OK)
+        return result == ResultNeedMoreData ? RESULT_OK : result;
+    if (m_sitApplied && m_sitAssembling->Version() == m_sitActive->Version())
+        return RESULT_OK;
+    std::swap(m_sitAssembling, m_sitActive);
+    m_sitApplied = true;
+    // The section that was in force goes back to assembling: it starts afresh,
+    // without the continuity state of the time it was assembled.
+    return m_sitAssembling->Prepare(SIT_CAPACITY);
+}
+
+Result CTransportStream::HandlePmt(std::uint16_t pid) noexcept
+{
+    // During start-up a program whose map is known takes no more packets
+    // (its section is kept in the assembling object until all are known);
+    // the first program on this PID still without one assembles.
+    std::uint32_t assembler = PID_COUNT;
+    if (m_state == DEMUX_RUNNING) {
+        assembler = m_routes[pid].program;
+    } else {
+        for (std::uint32_t i = 0; i < m_programs.size(); ++i) {
+            if (m_programs[i].pid == pid && !m_programs[i].hasPmt) {
+                assembler = i;
+                break;
+            }
+        }
+        if (assembler == PID_COUNT)
+            return RESULT_OK;
+    }
+    const Result result = AssembleSection(*m_programs[assembler].assembling, AnomalyPmtFailed);
+    if (result != RESULT_OK)
+        return result == ResultNeedMoreData ? RESULT_OK : result;
+    return m_state == DEMUX_RUNNING ? TakePmtWhileRunning(assembler) : TakePmtDuringStartup(assembler);
+}
+
+bool CTransportStream::FindPmtOwner(std::uint16_t pid, std::uint16_t programNumber, std::uint32_t& owner) const noexcept
+{
+    std::uint32_t listing = 0;
+    std::uint32_t only = 0;
+    std::uint32_t matching = PID_COUNT;
+    for (std::uint32_t i = 0; i < m_programs.size(); ++i) {
+        const SProgram& program = m_programs[i];
+        if (program.pid != pid || program.programNumber == 0)
+            continue;
+        if (listing++ == 0)
+            only = i;
+        // During start-up a program that has its section already yields to
+        // a later entry of the same number (a PAT that lists one twice).
+        if (program.programNumber == programNumber &&
+            (matching == PID_COUNT || (m_state != DEMUX_RUNNING && m_programs[matching].hasPmt)))
+            matching = i;
+    }
+    // One program on the PID: its section, whatever program_number it
+    // carries. Several programs sharing a PID: each section goes to the
+    // program it names.
+    if (listing == 1) {
+        owner = only;
+        return true;
+    }
+    if (matching != PID_COUNT) {
+        owner = matching;
+        return true;
+    }
+    return false;
+}
+
+Result CTransportStream::TakePmtDuringStartup(std::uint32_t assembler) noexcept
+{
+    std::uint32_t owner = 0;
+    const std::uint16_t pid = m_programs[assembler].pid;
+    if (!FindPmtOwner(pid, m_programs[assembler].assembling->ProgramNumber(), owner) || m_programs[owner].hasPmt)
+        return RESULT_OK;
+    if (owner != assembler)
+        std::swap(m_programs[owner].assembling, m_programs[assembler].assembling);
+    SProgram& program = m_programs[owner];
+    program.hasPmt = true;
+    const Result built = program.streams.Build(*program.assembling, m_historyMode, m_videoBufferSize);
+    if (built != RESULT_OK)
+        return built;
+    if (++m_pmtsReceived >= m_programEntries)
+        CompleteStartup();
+    return RESULT_OK;
+}
+
+void CTransportStream::CompleteStartup() noexcept
+{
+    for (SProgram& program : m_programs) {
+        std::swap(program.assembling, program.active);
+        if (program.hasPmt)
+            program.pcrPid = program.active->PcrPid();
+    }
+    m_state = DEMUX_RUNNING;
+    RebuildRoutes();
+}
+
+Result CTransportStream::TakePmtWhileRunning(std::uint32_t assembler) noexcept
+{
+    std::uint32_t owner = 0;
+    const std::uint16_t pid = m_programs[assembler].pid;
+    const CPmapSection& parsed = *m_programs[assembler].assembling;
+    if (!FindPmtOwner(pid, parsed.ProgramNumber(), owner))
+        return RESULT_OK;
+    SProgram& program = m_programs[owner];
+    // A repeat of the section in force changes nothing.
+    if (program.hasPmt && parsed.Version() == program.active->Version())
+        return RESULT_OK;
+
+    std::swap(m_programs[assembler].assembling, program.active);
+    program.hasPmt = true;
+    program.pcrPid = program.active->PcrPid();
+    // The PID lookups follow the new section at once. The stream set, and
+    // the units its assemblers are collecting, is rebuilt only when the
+    // streams themselves changed: a new version that merely touches
+    // descriptors must not throw away the units under way.
+    Result result = RESULT_OK;
+    if (!program.streams.Matches(*program.active))
+        result = program.streams.Build(*program.active, m_historyMode, m_videoBufferSize);
+    RebuildRoutes();
+    if (result != RESULT_OK)
+        return result;
+    // The section that was in force goes back to assembling: it starts afresh,
+    // without the continuity state of the time it was assembled.
+    return m_programs[assembler].assembling->Prepare(PMT_CAPACITY);
+}
+
+void CTransportStream::RebuildRoutes() noexcept
+{
+    m_routes.fill(SPidRoute{});
+    // The fixed PIDs come first, then the PIDs the association section
+    // lists, then the elementary PIDs in program and stream order: the first
+    // claim on a PID wins.
+    m_routes[PID_PAT].role = ROUTE_PAT;
+    m_routes[PID_CAT].role = ROUTE_CAT;
+    m_routes[PID_DIT].role = ROUTE_DIT;
+    m_routes[PID_SIT].role = ROUTE_SIT;
+    m_routes[PID_NULL].role = ROUTE_NULL;
+    if (m_state == DEMUX_PAT_PENDING)
+        return;
+    for (std::uint32_t i = 0; i < m_programs.size(); ++i) {
+        SPidRoute& route = m_routes[m_programs[i].pid & (PID_COUNT - 1)];
+        if (route.role == ROUTE_NONE) {
+            route.role = ROUTE_MAP;
+            route.program = static_cast<std::uint16_t>(i);
+        }
+    }
+    if (m_state != DEMUX_RUNNING)
+        return;
+    for (std::uint32_t i = 0; i < m_programs.size(); ++i) {
+        const SProgram& program = m_programs[i];
+        if (!program.hasPmt)
+            continue;
+        const auto streams = program.active->Streams();
+        for (std::uint32_t s = 0; s < streams.size(); ++s) {
+            SPidRoute& route = m_routes[streams[s].elementaryPid & (PID_COUNT - 1)];
+            if (route.role == ROUTE_NONE) {
+                route.role = ROUTE_ELEMENTARY;
+                route.program = static_cast<std::uint16_t>(i);
+                route.stream = static_cast<std::uint16_t>(s);
+            }
+        }
+        if (program.pcrPid < PID_COUNT)
+            m_routes[program.pcrPid].pcr = 1;
+    }
+}
+
+const CPASection* CTransportStream::ActivePat() const noexcept
+{
+    return m_state == DEMUX_PAT_PENDING ? nullptr : m_patActive.get();
+}
+
+const CSISection* CTransportStream::ActiveSit() const noexcept
+{
+    return m_sitApplied ? m_sitActive.get() : nullptr;
+}
+
+const CPmapSection* CTransportStream::ActivePmt(std::uint32_t program) const noexcept
+{
+    if (m_state != DEMUX_RUNNING || program >= m_programs.size() || !m_programs[program].hasPmt)
+        return nullptr;
+    return m_programs[program].active.get();
+}
+
+const SPcrRecord* CTransportStream::Pcr(std::uint32_t program) const noexcept
+{
+    return program < m_programs.size() ? &m_programs[program].pcr : nullptr;
+}
+
+const CStreamSet* CTransportStream::Streams(std::uint32_t program) const noexcept
+{
+    return program < m_programs.size() ? &m_programs[program].streams : nullptr;
+}
+
+bool CTransportStream::FindElementaryStream(std::uint16_t pid, std::uint32_t& program, std::uint32_t& stream) const noexcept
+{
+    if (pid >= PID_COUNT || m_routes[pid].role != ROUTE_ELEMENTARY)
+        return false;
+    program = m_routes[pid].program;
+    stream = m_routes[pid].stream;
+    return true;
+}
+
+}  // namespace parser

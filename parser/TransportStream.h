@@ -1,0 +1,203 @@
+// CTransportStream: the demultiplexer of a transport stream (188-byte packets
+// or 192-byte units). It owns the packet buffer (through its packet reader),
+// learns the structure of the stream from the program association, program
+// map and selection information sections, and hands the packets of each kept
+// elementary stream to its program's stream set. Until the association
+// section and the map sections of all its programs are known, no elementary
+// data is taken at all. Damage is counted in its anomaly record; positions are
+// absolute from the first byte ever appended.
+#pragma once
+
+#include "Buffer.h"
+#include "PASection.h"
+#include "PmapSection.h"
+#include "Results.h"
+#include "SISection.h"
+#include "StreamSet.h"
+#include "TSHeader.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace parser {
+
+inline constexpr std::uint16_t PID_PAT = 0x0000;
+inline constexpr std::uint16_t PID_CAT = 0x0001;
+inline constexpr std::uint16_t PID_DIT = 0x001E;
+inline constexpr std::uint16_t PID_SIT = 0x001F;
+inline constexpr std::uint32_t PID_COUNT = 0x2000;
+
+// Packet positions are stamped on the unit's first byte; the PCR is
+// remembered at this distance from it.
+inline constexpr std::int64_t PCR_POSITION_OFFSET = 10;
+
+// The settings the time seek uses: unknown profile and level, 128 KiB.
+inline constexpr std::uint32_t PROFILE_LEVEL_UNKNOWN = 0xFF;
+inline constexpr std::uint32_t DEFAULT_BUFFER_SIZE = 0x20000;
+
+enum : std::uint32_t {
+    DEMUX_PAT_PENDING = 0,
+    DEMUX_PMTS_PENDING = 1,
+    DEMUX_RUNNING = 2,
+};
+
+// The last PCR seen for a program.
+struct SPcrRecord {
+    // Packet position + PCR_POSITION_OFFSET; -1 until a PCR has been seen.
+    std::int64_t position = -1;
+    std::uint64_t base = 0;
+    std::uint16_t extension = 0;
+};
+
+// Anomalies since the record was last cleared: how many, and the first of
+// the highest severity.
+struct SAnomalyRecord {
+    std::uint32_t count = 0;
+    std::uint32_t code = 0;
+    std::uint32_t severity = 0;
+    std::int64_t position = -1;
+
+    void Merge(const CBuffer2& from) noexcept;
+    void Clear() noexcept { *this = SAnomalyRecord{}; }
+};
+
+// The MPEG-2 video buffer size in bytes for a profile_and_level_indication
+// byte (bit 7 set: unknown, taken as profile 7, level 15).
+std::uint32_t VideoBufferSize(std::uint32_t profileLevel) noexcept;
+// The larger of twice the video buffer size and bufferSize + 520.
+std::uint32_t PacketBufferCapacity(std::uint32_t profileLevel, std::uint32_t bufferSize) noexcept;
+
+class CTransportStream
+{
+public:
+    CTransportStream();
+    virtual ~CTransportStream();
+    CTransportStream(const CTransportStream&) = delete;
+    CTransportStream& operator=(const CTransportStream&) = delete;
+
+    // prefix 0 (188-byte packets) or 4 (192-byte units); profileLevel and
+    // bufferSize size the packet buffer. ResultNoMemory or ResultSetupFailed.
+    Result Prepare(std::uint32_t historyMode, std::uint32_t selectionMode, std::uint32_t prefix,
+                   std::uint32_t profileLevel = PROFILE_LEVEL_UNKNOWN,
+                   std::uint32_t bufferSize = DEFAULT_BUFFER_SIZE) noexcept;
+    // Appends behind the bytes still held, compacting first when they would
+    // not fit. ResultAppendFailed when the bytes could not be taken.
+    Result Append(const std::uint8_t* bytes, std::uint32_t length) noexcept;
+    // Reads and dispatches one packet: 0, ResultNeedMoreData (no whole packet
+    // at hand), ResultUnsupported (a discontinuity information packet ended
+    // the demultiplexing; every later call says so again), ResultNoMemory or
+    // ResultAppendFailed.
+    Result ProcessPacket() noexcept;
+    // Complete PES units waiting in all stream sets.
+    std::uint32_t CompleteUnitCount() const noexcept;
+
+    std::uint32_t Prefix() const noexcept { return m_reader.Prefix(); }
+    std::uint32_t Stride() const noexcept { return m_reader.Stride(); }
+    std::uint32_t HistoryMode() const noexcept { return m_historyMode; }
+    std::uint32_t SelectionMode() const noexcept { return m_selectionMode; }
+    std::uint32_t VideoBufferBytes() const noexcept { return m_videoBufferSize; }
+    // Bytes not yet processed, and room behind them.
+    std::uint32_t Buffered() const noexcept { return static_cast<std::uint32_t>(m_reader.Remaining()); }
+    std::uint32_t FreeSpace() const noexcept { return m_reader.FreeSpace(); }
+    std::uint32_t Capacity() const noexcept { return m_reader.Capacity(); }
+    const CTSHeader& PacketReader() const noexcept { return m_reader; }
+
+    std::uint32_t State() const noexcept { return m_state; }
+    bool Stopped() const noexcept { return m_stopped; }
+    const SAnomalyRecord& Anomalies() const noexcept { return m_anomalies; }
+    void ClearAnomalies() noexcept { m_anomalies.Clear(); }
+
+    // The applied association section, or null while it is pending.
+    const CPASection* ActivePat() const noexcept;
+    // The applied selection information section, or null.
+    const CSISection* ActiveSit() const noexcept;
+    // Entries of the applied association section (programs, then network
+    // entries); program indices run over them.
+    std::uint32_t ProgramCount() const noexcept { return static_cast<std::uint32_t>(m_programs.size()); }
+    // The map section in force for a program; null before start-up ends, for
+    // a network entry, and past the entries.
+    const CPmapSection* ActivePmt(std::uint32_t program) const noexcept;
+    const SPcrRecord* Pcr(std::uint32_t program) const noexcept;
+    const CStreamSet* Streams(std::uint32_t program) const noexcept;
+    // Where the packets of a PID go: the program and stream of an elementary
+    // PID, or false.
+    bool FindElementaryStream(std::uint16_t pid, std::uint32_t& program, std::uint32_t& stream) const noexcept;
+
+private:
+    enum : std::uint8_t {
+        ROUTE_NONE = 0,
+        ROUTE_PAT,
+        ROUTE_CAT,
+        ROUTE_DIT,
+        ROUTE_SIT,
+        ROUTE_NULL,
+        ROUTE_MAP,
+        ROUTE_ELEMENTARY,
+    };
+
+    // What a packet of one PID is for. A PID that carries the PCR of a
+    // program says so in `pcr`, whatever else it carries.
+    struct SPidRoute {
+        std::uint8_t role = ROUTE_NONE;
+        std::uint8_t pcr = 0;
+        std::uint16_t program = 0;
+        std::uint16_t stream = 0;
+    };
+
+    struct SProgram {
+        std::uint16_t programNumber = 0;
+        // program_map_PID, or network_PID for a network entry.
+        std::uint16_t pid = 0;
+        // Set once a map section has been taken for the program.
+        bool hasPmt = false;
+        // PCR_PID of the map section in force; none before.
+        std::uint32_t pcrPid = PID_COUNT;
+        std::unique_ptr<CPmapSection> assembling;
+        std::unique_ptr<CPmapSection> active;
+        CStreamSet streams;
+        SPcrRecord pcr;
+    };
+
+    Result Dispatch() noexcept;
+    Result HandlePat() noexcept;
+    Result HandleSit() noexcept;
+    Result HandlePmt(std::uint16_t pid) noexcept;
+    // Pointer field, collection and parse of one table packet: 0 once a
+    // section was published, ResultNeedMoreData while it is incomplete or
+    // after a failure (reported as `anomaly`), or ResultNoMemory /
+    // ResultAppendFailed.
+    Result AssembleSection(CSection& section, std::uint32_t anomaly) noexcept;
+    Result ApplyPat() noexcept;
+    Result TakePmtDuringStartup(std::uint32_t assembler) noexcept;
+    Result TakePmtWhileRunning(std::uint32_t assembler) noexcept;
+    // The program a parsed map section on `pid` belongs to: the only program
+    // entry listing the PID, else the one whose program_number it carries.
+    bool FindPmtOwner(std::uint16_t pid, std::uint16_t programNumber, std::uint32_t& owner) const noexcept;
+    void CompleteStartup() noexcept;
+    void RebuildRoutes() noexcept;
+    void UpdatePcr(std::uint16_t pid) noexcept;
+    // The packet of a kept elementary stream: the stream set's assembler
+    // takes it when the stream is selected.
+    Result DispatchElementary(const SPidRoute& route) noexcept;
+
+    CTSHeader m_reader;
+    std::uint32_t m_historyMode = 0;
+    std::uint32_t m_selectionMode = 0;
+    std::uint32_t m_videoBufferSize = 0;
+    std::uint32_t m_state = DEMUX_PAT_PENDING;
+    std::uint32_t m_pmtsReceived = 0;
+    std::uint32_t m_programEntries = 0;  // entries with program_number not 0
+    bool m_stopped = false;
+    bool m_sitApplied = false;
+    std::unique_ptr<CPASection> m_patAssembling;
+    std::unique_ptr<CPASection> m_patActive;
+    std::unique_ptr<CSISection> m_sitAssembling;
+    std::unique_ptr<CSISection> m_sitActive;
+    std::vector<SProgram> m_programs;
+    std::array<SPidRoute, PID_COUNT> m_routes{};
+    SAnomalyRecord m_anomalies;
+};
+
+}  // namespace parser

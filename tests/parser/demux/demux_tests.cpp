@@ -1,0 +1,654 @@
+// The demultiplexer: start-up, the life of the tables it applies, PID
+// dispatch, PCR records and the anomaly record.
+#include "DemuxTestSupport.h"
+
+#include "TransportStream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace parser {
+namespace {
+
+using demuxtest::AUDIO_PID;
+using demuxtest::CDemuxRun;
+using demuxtest::Elementary;
+using demuxtest::Pat;
+using demuxtest::PcrOnly;
+using demuxtest::Pmt;
+using demuxtest::PMT_PID;
+using demuxtest::SimplePmt;
+using demuxtest::Sit;
+using demuxtest::VIDEO_PID;
+
+// ---------------------------------------------------------------------------
+// Buffer sizing
+
+TEST(PacketBufferTest, VideoBufferSizeByProfileAndLevel)
+{
+    struct Case {
+        std::uint32_t profileLevel;
+        std::uint32_t bytes;
+    };
+    const std::vector<Case> cases = {
+        {0x46, 0xE0000},   // main profile, high-1440 level
+        {0x48, 0x38000},   // main profile, main level
+        {0x4A, 0xE800},    // main profile, low level
+        {0x58, 0x38000},   // simple profile, main level
+        {0x00, 0x38000},
+        {0x44, 0x12A800},  // main profile, high level
+        {0x14, 0x12A800},  // high profile
+        {0x7F, 0x12A800},
+        {0xFF, 0x12A800},  // unknown
+        {0xC8, 0x12A800},  // escape bit set: unknown, whatever follows
+        {0x80, 0x12A800},
+        {0x148, 0x38000},  // bits above the byte do not count
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.profileLevel);
+        EXPECT_EQ(VideoBufferSize(c.profileLevel), c.bytes);
+    }
+}
+
+TEST(PacketBufferTest, CapacityIsTwiceTheVideoBufferOrTheNominalSizeWithMargin)
+{
+    EXPECT_EQ(PacketBufferCapacity(0xFF, 0x20000), 2445312u);
+    EXPECT_EQ(PacketBufferCapacity(0x4A, 0x20000), 0x20000u + 520);
+    EXPECT_EQ(PacketBufferCapacity(0x4A, 0), 2u * 0xE800);
+    EXPECT_EQ(PacketBufferCapacity(0xFF, 4u << 20), (4u << 20) + 520);
+    EXPECT_EQ(PacketBufferCapacity(0xFF, UINT32_MAX - 100), UINT32_MAX);
+
+    CTransportStream demux;
+    ASSERT_EQ(demux.Prepare(2, 4, 0), RESULT_OK);
+    EXPECT_EQ(demux.Capacity(), 2445312u);
+    EXPECT_EQ(demux.VideoBufferBytes(), 0x12A800u);
+    EXPECT_EQ(demux.Stride(), 188u);
+    ASSERT_EQ(demux.Prepare(2, 4, 4, 0x48, 0x100000), RESULT_OK);
+    EXPECT_EQ(demux.Capacity(), 0x100000u + 520);
+    EXPECT_EQ(demux.Stride(), 192u);
+    EXPECT_EQ(demux.Prepare(2, 4, 1), ResultSetupFailed);
+}
+
+TEST(PacketBufferTest, AppendCompactsInsteadOfGrowing)
+{
+    vsktest::CTsStreamBuilder builder;
+    while (builder.Bytes().size() < (8u << 20))
+        builder.AddNull(1000);
+    const std::vector<std::uint8_t>& bytes = builder.Bytes();
+    CDemuxRun run;
+    const std::uint32_t capacity = run.demux.Capacity();
+    for (std::size_t at = 0; at < bytes.size(); at += 65536) {
+        const std::size_t n = std::min<std::size_t>(65536, bytes.size() - at);
+        run.Append(std::span(bytes).subspan(at, n));
+        ASSERT_EQ(run.Drain(), RESULT_OK);
+        ASSERT_LT(run.demux.Buffered(), 188u);
+    }
+    EXPECT_EQ(run.demux.Capacity(), capacity);
+    EXPECT_EQ(run.demux.PacketReader().CursorPosition(), bytes.size() / 188 * 188);
+    EXPECT_EQ(run.demux.Append(nullptr, 10), ResultAppendFailed);
+    EXPECT_EQ(run.demux.Append(nullptr, 0), RESULT_OK);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+TEST(StartupTest, ElementaryPacketsBeforeTheTablesAreDropped)
+{
+    vsktest::CTsStreamBuilder b;
+    b.Add(Elementary(VIDEO_PID, 1000));
+    b.Add(Pat({{1, PMT_PID}}));
+    b.Add(Elementary(VIDEO_PID, 2000));
+    b.Add(Pmt(PMT_PID, SimplePmt()));
+    const std::size_t first = b.Add(Elementary(VIDEO_PID, 3000, 17));
+    b.Add(Elementary(VIDEO_PID));
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    const std::vector<std::uint32_t> states = {DEMUX_PAT_PENDING, DEMUX_PMTS_PENDING, DEMUX_PMTS_PENDING,
+                                               DEMUX_RUNNING, DEMUX_RUNNING, DEMUX_RUNNING};
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(run.Step(), RESULT_OK);
+        EXPECT_EQ(run.demux.State(), states[i]);
+        if (i == 3) {
+            // The map is known, but no PCR has been taken yet.
+            EXPECT_EQ(run.demux.Pcr(0)->position, -1);
+        }
+    }
+    EXPECT_EQ(run.Step(), ResultNeedMoreData);
+    const SPcrRecord* pcr = run.demux.Pcr(0);
+    ASSERT_NE(pcr, nullptr);
+    EXPECT_EQ(pcr->position, static_cast<std::int64_t>(b.UnitOffset(first)) + 10);
+    EXPECT_EQ(pcr->base, 3000u);
+    EXPECT_EQ(pcr->extension, 17u);
+    EXPECT_EQ(run.demux.Anomalies().count, 0u);
+
+    ASSERT_NE(run.demux.ActivePat(), nullptr);
+    EXPECT_EQ(run.demux.ProgramCount(), 1u);
+    const CPmapSection* pmt = run.demux.ActivePmt(0);
+    ASSERT_NE(pmt, nullptr);
+    EXPECT_EQ(pmt->StreamCount(), 2u);
+    const CStreamSet* streams = run.demux.Streams(0);
+    ASSERT_EQ(streams->StreamCount(), 2u);
+    EXPECT_EQ(streams->Streams()[1].streamType, 0x04);
+    EXPECT_EQ(streams->Streams()[1].elementaryPid, AUDIO_PID);
+    EXPECT_EQ(streams->System(), SystemNone);
+}
+
+TEST(StartupTest, TheFirstPacketIsFoundWhereverTheDataBegins)
+{
+    for (std::uint32_t unit : {188u, 192u}) {
+        SCOPED_TRACE(unit);
+        vsktest::CTsStreamBuilder b(unit);
+        b.AddNull(2);
+        b.Add(Pat({{1, PMT_PID}}));
+        b.Add(Pmt(PMT_PID, SimplePmt()));
+        const std::size_t pcrPacket = b.Add(Elementary(VIDEO_PID, 4242));
+        b.AddNull(3);
+        // Cut into the first null packet, junk with stray sync bytes in front.
+        std::vector<std::uint8_t> bytes = {0x47, 0x00, 0x47, 0x47, 0x12, 0x34, 0x47};
+        const std::size_t cut = 90;
+        bytes.insert(bytes.end(), b.Bytes().begin() + cut, b.Bytes().end());
+
+        CDemuxRun run(unit - 188);
+        run.Append(bytes);
+        ASSERT_EQ(run.Drain(), RESULT_OK);
+        EXPECT_EQ(run.demux.State(), DEMUX_RUNNING);
+        EXPECT_EQ(run.demux.Pcr(0)->position,
+                  static_cast<std::int64_t>(b.UnitOffset(pcrPacket) - cut + 7 + 10));
+        // Junk before the first packet is not damage.
+        EXPECT_EQ(run.demux.Anomalies().count, 0u);
+    }
+}
+
+TEST(StartupTest, EveryProgramNeedsItsMapBeforeElementaryDataIsTaken)
+{
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{1, 0x100}, {2, 0x101}}));
+    b.Add(Pmt(0x100, SimplePmt(1)));
+    b.Add(Elementary(VIDEO_PID, 1111));
+    vsktest::PmtParams second;
+    second.programNumber = 2;
+    second.pcrPid = 0x300;
+    second.streams = {{0x1B, 0x300, {}}};
+    b.Add(Pmt(0x101, second));
+    b.Add(Elementary(0x300, 2222));
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(run.Step(), RESULT_OK);
+    EXPECT_EQ(run.demux.State(), DEMUX_PMTS_PENDING);
+    EXPECT_EQ(run.demux.ActivePmt(0), nullptr);
+    EXPECT_EQ(run.demux.Pcr(0)->position, -1);
+    // The first program's stream set is built as its map arrives.
+    EXPECT_EQ(run.demux.Streams(0)->StreamCount(), 2u);
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    EXPECT_EQ(run.demux.State(), DEMUX_RUNNING);
+    EXPECT_EQ(run.demux.Pcr(0)->position, -1);
+    EXPECT_EQ(run.demux.Pcr(1)->base, 2222u);
+    std::uint32_t program = 9, stream = 9;
+    ASSERT_TRUE(run.demux.FindElementaryStream(0x300, program, stream));
+    EXPECT_EQ(program, 1u);
+    EXPECT_EQ(stream, 0u);
+}
+
+TEST(StartupTest, MapPacketsOfAProgramThatHasItsMapAreNotTakenDuringStartup)
+{
+    // Program 1's map arrives twice, the second time with a new version and
+    // other streams, before program 2's: the first one is kept.
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{1, 0x100}, {2, 0x101}}));
+    b.Add(Pmt(0x100, SimplePmt(1, 0)));
+    vsktest::PmtParams changed = SimplePmt(1, 1);
+    changed.streams.pop_back();
+    b.Add(Pmt(0x100, changed));
+    b.Add(Pmt(0x101, SimplePmt(2)));
+
+    b.AddNull(4);  // the first packet is only taken from a run of five
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    ASSERT_EQ(run.demux.State(), DEMUX_RUNNING);
+    EXPECT_EQ(run.demux.ActivePmt(0)->Version(), 0u);
+    EXPECT_EQ(run.demux.ActivePmt(0)->StreamCount(), 2u);
+    EXPECT_EQ(run.demux.Streams(0)->Generation(), 1u);
+}
+
+TEST(StartupTest, NetworkEntriesWaitForNoMap)
+{
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{0, 0x0010}, {1, PMT_PID}}));
+    b.Add(Pmt(PMT_PID, SimplePmt()));
+    // The network PID is dispatched as a map PID: the network information
+    // section found there is no map section.
+    vsktest::LongSection nit;
+    nit.tableId = 0x40;
+    nit.tableIdExtension = 1;
+    nit.body = {0xF0, 0x00, 0xF0, 0x00};
+    const std::size_t nitPacket = b.AddSection(0x0010, vsktest::MakeLongSection(nit));
+
+    b.AddNull(4);  // the first packet is only taken from a run of five
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    EXPECT_EQ(run.demux.State(), DEMUX_RUNNING);
+    EXPECT_EQ(run.demux.ProgramCount(), 2u);
+    // Programs first, the network entry behind them.
+    ASSERT_NE(run.demux.ActivePmt(0), nullptr);
+    EXPECT_EQ(run.demux.ActivePmt(1), nullptr);
+    EXPECT_EQ(run.demux.Anomalies().count, 1u);
+    EXPECT_EQ(run.demux.Anomalies().code, AnomalyPmtFailed);
+    EXPECT_EQ(run.demux.Anomalies().position, static_cast<std::int64_t>(b.UnitOffset(nitPacket)));
+}
+
+TEST(StartupTest, AnAssociationWithoutProgramsEndsStartupAtOnce)
+{
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({}));
+    b.Add(PcrOnly(0x300, 5));
+    b.Add(Elementary(0x001E));
+    b.AddNull(4);  // the first packet is only taken from a run of five
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Step(), RESULT_OK);
+    EXPECT_EQ(run.demux.State(), DEMUX_RUNNING);
+    EXPECT_EQ(run.demux.ProgramCount(), 0u);
+    EXPECT_EQ(run.Step(), RESULT_OK);
+    EXPECT_EQ(run.Step(), ResultUnsupported);
+}
+
+TEST(StartupTest, ProgramsSharingAMapPidEachTakeTheSectionThatNamesThem)
+{
+    vsktest::PmtParams first;
+    first.programNumber = 1;
+    first.pcrPid = 0x201;
+    first.streams = {{0x02, 0x201, {}}};
+    vsktest::PmtParams second;
+    second.programNumber = 2;
+    second.pcrPid = 0x202;
+    second.streams = {{0x1B, 0x202, {}}, {0x81, 0x203, {}}};
+
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{1, PMT_PID}, {2, PMT_PID}}));
+    b.Add(Pmt(PMT_PID, second));
+    b.Add(Pmt(PMT_PID, second));  // a repeat changes nothing
+    b.Add(Pmt(PMT_PID, first));
+    b.Add(Elementary(0x202, 22));
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    ASSERT_EQ(run.demux.State(), DEMUX_RUNNING);
+    ASSERT_NE(run.demux.ActivePmt(0), nullptr);
+    ASSERT_NE(run.demux.ActivePmt(1), nullptr);
+    EXPECT_EQ(run.demux.ActivePmt(0)->ProgramNumber(), 1);
+    EXPECT_EQ(run.demux.ActivePmt(1)->ProgramNumber(), 2);
+    EXPECT_EQ(run.demux.Streams(1)->StreamCount(), 2u);
+    std::uint32_t program = 9, stream = 9;
+    ASSERT_TRUE(run.demux.FindElementaryStream(0x203, program, stream));
+    EXPECT_EQ(program, 1u);
+    EXPECT_EQ(stream, 1u);
+    EXPECT_EQ(run.demux.Pcr(1)->base, 22u);
+    EXPECT_EQ(run.demux.Pcr(0)->position, -1);
+}
+
+TEST(StartupTest, ADiscontinuityInformationPacketIsSkippedDuringStartup)
+{
+    vsktest::CTsStreamBuilder b;
+    b.Add(Elementary(0x001E));
+    b.Add(Pat({{1, PMT_PID}}));
+    b.Add(Elementary(0x001E));
+    b.Add(Pmt(PMT_PID, SimplePmt()));
+    b.Add(Elementary(VIDEO_PID, 77));
+    b.Add(Elementary(0x001E));
+    b.Add(Elementary(VIDEO_PID, 88));
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(run.Step(), RESULT_OK);
+    EXPECT_EQ(run.Step(), ResultUnsupported);
+    EXPECT_TRUE(run.demux.Stopped());
+    // Nothing after it is demultiplexed, however often it is asked.
+    EXPECT_EQ(run.Step(), ResultUnsupported);
+    EXPECT_EQ(run.Step(), ResultUnsupported);
+    EXPECT_EQ(run.demux.Pcr(0)->base, 77u);
+}
+
+// ---------------------------------------------------------------------------
+// Tables
+
+TEST(TableTest, OnlyTheFirstAssociationIsApplied)
+{
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{5, 0x150}}, 0, false));  // not yet in force: ignored
+    b.Add(Pat({{1, PMT_PID}}, 1));
+    b.Add(Pat({{1, PMT_PID}, {2, 0x101}}, 2));
+    b.Add(Pmt(PMT_PID, SimplePmt()));
+    b.Add(Pat({{3, 0x103}}, 3));
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    ASSERT_NE(run.demux.ActivePat(), nullptr);
+    EXPECT_EQ(run.demux.ActivePat()->Version(), 1u);
+    EXPECT_EQ(run.demux.ProgramCount(), 1u);
+    EXPECT_EQ(run.demux.State(), DEMUX_RUNNING);
+    EXPECT_EQ(run.demux.Anomalies().count, 0u);
+}
+
+TEST(TableTest, AFailedSectionIsCountedAndTheNextOneAwaited)
+{
+    struct Case {
+        const char* name;
+        std::uint32_t code;
+    };
+    for (const Case& c : {Case{"association", AnomalyPatFailed}, Case{"map", AnomalyPmtFailed},
+                          Case{"selection information", AnomalySitFailed}}) {
+        SCOPED_TRACE(c.name);
+        vsktest::SectionOptions bad;
+        bad.badCrc = true;
+        vsktest::SitParams sit;
+        sit.services = {{7, 4, {}}};
+
+        vsktest::CTsStreamBuilder b;
+        std::size_t failed = 0;
+        if (c.code == AnomalyPatFailed)
+            failed = b.Add(Pat({{1, PMT_PID}}, 0, true, bad));
+        b.Add(Pat({{1, PMT_PID}}));
+        if (c.code == AnomalySitFailed)
+            failed = b.Add(Sit(sit, bad));
+        if (c.code == AnomalyPmtFailed)
+            failed = b.Add(Pmt(PMT_PID, SimplePmt(), bad));
+        b.Add(Sit(sit));
+        b.Add(Pmt(PMT_PID, SimplePmt()));
+
+        b.AddNull(4);  // the first packet is only taken from a run of five
+        CDemuxRun run;
+        run.Append(b.Bytes());
+        ASSERT_EQ(run.Drain(), RESULT_OK);
+        EXPECT_EQ(run.demux.State(), DEMUX_RUNNING);
+        ASSERT_NE(run.demux.ActiveSit(), nullptr);
+        EXPECT_EQ(run.demux.ActiveSit()->ServiceCount(), 1u);
+        const SAnomalyRecord& anomalies = run.demux.Anomalies();
+        EXPECT_EQ(anomalies.count, 1u);
+        EXPECT_EQ(anomalies.code, c.code);
+        EXPECT_EQ(anomalies.severity, 1u);
+        EXPECT_EQ(anomalies.position, static_cast<std::int64_t>(b.UnitOffset(failed)));
+    }
+}
+
+TEST(TableTest, ABadPointerFieldCountsForThePacketAndForTheTable)
+{
+    vsktest::CTsStreamBuilder b;
+    std::vector<vsktest::TsPacket> pat = Pat({{1, PMT_PID}});
+    vsktest::TsPacket broken = pat[0];
+    broken.payload[0] = 200;
+    const std::size_t bad = b.Add(broken);
+    b.Add(pat);
+    b.Add(Pmt(PMT_PID, SimplePmt()));
+
+    b.AddNull(4);  // the first packet is only taken from a run of five
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    EXPECT_EQ(run.demux.State(), DEMUX_RUNNING);
+    const SAnomalyRecord& anomalies = run.demux.Anomalies();
+    EXPECT_EQ(anomalies.count, 2u);
+    EXPECT_EQ(anomalies.code, AnomalyPointerPastPayload);
+    EXPECT_EQ(anomalies.position, static_cast<std::int64_t>(b.UnitOffset(bad)));
+}
+
+TEST(TableTest, AMapSpreadOverSeveralPacketsIsAssembled)
+{
+    vsktest::PmtParams params = SimplePmt();
+    for (std::uint16_t i = 0; i < 30; ++i)
+        params.streams.push_back({0x04, static_cast<std::uint16_t>(0x400 + i), {0x0A, 0x04, 'j', 'p', 'n', 0}});
+    vsktest::SectionPacketOptions options;
+    options.maxPayloadPerPacket = 100;
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{1, PMT_PID}}));
+    const std::size_t first = b.AddSection(PMT_PID, vsktest::MakePmt(params), options);
+    ASSERT_GT(b.PacketCount() - first, 3u);
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    ASSERT_EQ(run.demux.State(), DEMUX_RUNNING);
+    EXPECT_EQ(run.demux.Streams(0)->StreamCount(), 32u);
+    std::uint32_t program = 9, stream = 9;
+    ASSERT_TRUE(run.demux.FindElementaryStream(0x41D, program, stream));
+    EXPECT_EQ(stream, 31u);
+}
+
+TEST(TableTest, SelectionInformationIsAppliedByVersion)
+{
+    auto sit = [](std::uint8_t version, std::size_t services, bool currentNext = true) {
+        vsktest::SitParams params;
+        params.version = version;
+        params.currentNext = currentNext;
+        for (std::size_t i = 0; i < services; ++i)
+            params.services.push_back({static_cast<std::uint16_t>(100 + i), 4, {}});
+        return Sit(params);
+    };
+    vsktest::CTsStreamBuilder b;
+    b.Add(sit(0, 9));  // before the association: not read
+    b.Add(Pat({{1, PMT_PID}}));
+    b.Add(sit(0, 1));
+    b.Add(Pmt(PMT_PID, SimplePmt()));
+    const std::size_t sameVersion = b.Add(sit(0, 2));
+    const std::size_t newVersion = b.Add(sit(1, 3));
+    const std::size_t notYet = b.Add(sit(2, 4, false));
+    const std::size_t again = b.Add(sit(0, 5));
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    auto runTo = [&](std::size_t packet) {
+        while (run.demux.PacketReader().CursorPosition() < b.UnitOffset(packet) + 188)
+            ASSERT_EQ(run.Step(), RESULT_OK);
+    };
+    runTo(2);
+    ASSERT_NE(run.demux.ActiveSit(), nullptr);
+    EXPECT_EQ(run.demux.ActiveSit()->ServiceCount(), 1u);
+    runTo(sameVersion);
+    EXPECT_EQ(run.demux.ActiveSit()->ServiceCount(), 1u);
+    runTo(newVersion);
+    EXPECT_EQ(run.demux.ActiveSit()->ServiceCount(), 3u);
+    EXPECT_EQ(run.demux.ActiveSit()->ServiceId(2), 102);
+    runTo(notYet);
+    EXPECT_EQ(run.demux.ActiveSit()->ServiceCount(), 3u);
+    // Any version other than the one in force is applied, a step back too.
+    runTo(again);
+    EXPECT_EQ(run.demux.ActiveSit()->ServiceCount(), 5u);
+    EXPECT_EQ(run.demux.Anomalies().count, 0u);
+}
+
+TEST(TableTest, ANewMapVersionRedirectsPidsAndRebuildsOnlyChangedStreamSets)
+{
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{1, PMT_PID}}));
+    b.Add(Pmt(PMT_PID, SimplePmt(1, 0)));
+    // Version 1: audio moves to 0x202, which carries the PCR from now on.
+    vsktest::PmtParams moved = SimplePmt(1, 1);
+    moved.streams[1].pid = 0x202;
+    moved.pcrPid = 0x202;
+    const std::size_t v1 = b.Add(Pmt(PMT_PID, moved));
+    const std::size_t oldPcr = b.Add(Elementary(VIDEO_PID, 1));
+    const std::size_t newPcr = b.Add(Elementary(0x202, 2));
+    // Version 2: the same streams with a descriptor added.
+    vsktest::PmtParams described = moved;
+    described.version = 2;
+    described.streams[0].esInfo = {0x52, 0x01, 0x00};
+    const std::size_t v2 = b.Add(Pmt(PMT_PID, described));
+    // The same version again, whatever it lists, is a repeat.
+    vsktest::PmtParams repeat = SimplePmt(1, 2);
+    const std::size_t v2again = b.Add(Pmt(PMT_PID, repeat));
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    auto runTo = [&](std::size_t packet) {
+        while (run.demux.PacketReader().CursorPosition() < b.UnitOffset(packet) + 188)
+            ASSERT_EQ(run.Step(), RESULT_OK);
+    };
+    std::uint32_t program = 9, stream = 9;
+    runTo(v1 - 1);
+    ASSERT_EQ(run.demux.State(), DEMUX_RUNNING);
+    EXPECT_TRUE(run.demux.FindElementaryStream(AUDIO_PID, program, stream));
+    EXPECT_EQ(run.demux.Streams(0)->Generation(), 1u);
+
+    runTo(v1);
+    EXPECT_EQ(run.demux.ActivePmt(0)->Version(), 1u);
+    EXPECT_FALSE(run.demux.FindElementaryStream(AUDIO_PID, program, stream));
+    ASSERT_TRUE(run.demux.FindElementaryStream(0x202, program, stream));
+    EXPECT_EQ(stream, 1u);
+    EXPECT_EQ(run.demux.Streams(0)->Generation(), 2u);
+    EXPECT_EQ(run.demux.Streams(0)->Streams()[1].elementaryPid, 0x202);
+
+    runTo(oldPcr);
+    EXPECT_EQ(run.demux.Pcr(0)->position, -1);
+    runTo(newPcr);
+    EXPECT_EQ(run.demux.Pcr(0)->base, 2u);
+    EXPECT_EQ(run.demux.Pcr(0)->position, static_cast<std::int64_t>(b.UnitOffset(newPcr)) + 10);
+
+    runTo(v2);
+    EXPECT_EQ(run.demux.ActivePmt(0)->Version(), 2u);
+    EXPECT_EQ(run.demux.ActivePmt(0)->EsInfoLength(0), 3u);
+    EXPECT_EQ(run.demux.Streams(0)->Generation(), 2u);
+
+    runTo(v2again);
+    EXPECT_EQ(run.demux.ActivePmt(0)->EsInfoLength(0), 3u);
+    EXPECT_TRUE(run.demux.FindElementaryStream(0x202, program, stream));
+    EXPECT_EQ(run.demux.Anomalies().count, 0u);
+}
+
+TEST(TableTest, TheAssemblerOfANewVersionStartsAfresh)
+{
+    // After a version change the object that held the old version assembles
+    // again. Its continuity state is that of the packet it was parsed from:
+    // the next map packet carries the same counter, and must be taken.
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{1, PMT_PID}}));
+    b.SetNextContinuity(PMT_PID, 5);
+    b.Add(Pmt(PMT_PID, SimplePmt(1, 0)));  // counter 5, ends up in force
+    b.Add(Pmt(PMT_PID, SimplePmt(1, 1)));  // counter 6: swaps
+    b.SetNextContinuity(PMT_PID, 5);
+    vsktest::PmtParams third = SimplePmt(1, 2);
+    third.streams.pop_back();
+    b.Add(Pmt(PMT_PID, third));  // counter 5 again, after a gap
+    b.AddNull(4);
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    ASSERT_NE(run.demux.ActivePmt(0), nullptr);
+    EXPECT_EQ(run.demux.ActivePmt(0)->Version(), 2u);
+    EXPECT_EQ(run.demux.Streams(0)->StreamCount(), 1u);
+}
+
+// ---------------------------------------------------------------------------
+// PCR records
+
+TEST(PcrTest, EachProgramKeepsItsLastPcr)
+{
+    for (std::uint32_t unit : {188u, 192u}) {
+        SCOPED_TRACE(unit);
+        vsktest::PmtParams first = SimplePmt(1);
+        vsktest::PmtParams second;
+        second.programNumber = 2;
+        second.pcrPid = 0x300;  // a PID of its own, carrying nothing else
+        second.streams = {{0x02, 0x301, {}}};
+        vsktest::PmtParams third;
+        third.programNumber = 3;
+        third.pcrPid = VIDEO_PID;  // shares program 1's PCR
+        third.streams = {{0x04, 0x302, {}}};
+
+        vsktest::CTsStreamBuilder b(unit);
+        b.Add(Pat({{1, 0x100}, {2, 0x101}, {3, 0x102}}));
+        b.Add(Pmt(0x100, first));
+        b.Add(Pmt(0x101, second));
+        b.Add(Pmt(0x102, third));
+        const std::size_t video = b.Add(Elementary(VIDEO_PID, 0x1FFFFFFFFull, 0x1FF));
+        const std::size_t pcrOnly = b.Add(PcrOnly(0x300, 300));
+        b.Add(Elementary(0x301, 999));   // not program 2's PCR PID
+        b.Add(Elementary(0x400, 999));   // nobody's PID
+        b.Add(Elementary(VIDEO_PID));    // no PCR in this one
+
+        CDemuxRun run(unit - 188);
+        run.Append(b.Bytes());
+        ASSERT_EQ(run.Drain(), RESULT_OK);
+        const SPcrRecord* one = run.demux.Pcr(0);
+        EXPECT_EQ(one->position, static_cast<std::int64_t>(b.UnitOffset(video)) + 10);
+        EXPECT_EQ(one->base, 0x1FFFFFFFFull);
+        EXPECT_EQ(one->extension, 0x1FF);
+        EXPECT_EQ(run.demux.Pcr(1)->position, static_cast<std::int64_t>(b.UnitOffset(pcrOnly)) + 10);
+        EXPECT_EQ(run.demux.Pcr(1)->base, 300u);
+        EXPECT_EQ(run.demux.Pcr(2)->position, one->position);
+        EXPECT_EQ(run.demux.Pcr(2)->base, one->base);
+        EXPECT_EQ(run.demux.Pcr(3), nullptr);
+    }
+}
+
+TEST(PcrTest, ADamagedPacketGivesNoPcr)
+{
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{1, PMT_PID}}));
+    b.Add(Pmt(PMT_PID, SimplePmt()));
+    const std::size_t good = b.Add(Elementary(VIDEO_PID, 10));
+    const std::size_t damaged = b.Add(Elementary(VIDEO_PID, 20));
+    b.SetTransportError(damaged);
+    b.AddNull(4);
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    EXPECT_EQ(run.demux.Pcr(0)->base, 10u);
+    EXPECT_EQ(run.demux.Pcr(0)->position, static_cast<std::int64_t>(b.UnitOffset(good)) + 10);
+    EXPECT_EQ(run.demux.Anomalies().code, AnomalyTransportError);
+    EXPECT_EQ(run.demux.Anomalies().position, static_cast<std::int64_t>(b.UnitOffset(damaged)));
+}
+
+// ---------------------------------------------------------------------------
+// Anomaly record
+
+TEST(AnomalyRecordTest, CountsEveryAnomalyAndKeepsTheFirst)
+{
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{1, PMT_PID}}));
+    b.Add(Pmt(PMT_PID, SimplePmt()));
+    for (int i = 0; i < 12; ++i)
+        b.Add(Elementary(VIDEO_PID));
+    b.SetTransportError(3);
+    b.BreakSync(6);
+    b.SetTransportError(10);
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    const SAnomalyRecord& record = run.demux.Anomalies();
+    EXPECT_EQ(record.count, 3u);
+    EXPECT_EQ(record.code, AnomalyTransportError);
+    EXPECT_EQ(record.position, static_cast<std::int64_t>(b.UnitOffset(3)));
+    run.demux.ClearAnomalies();
+    EXPECT_EQ(run.demux.Anomalies().count, 0u);
+    EXPECT_EQ(run.demux.Anomalies().position, -1);
+
+    SAnomalyRecord merged;
+    CBuffer2 source;
+    merged.Merge(source);
+    EXPECT_EQ(merged.count, 0u);
+    source.ReportStatus(0x10, 1, 5);
+    source.ReportStatus(0x11, 2, 6);
+    merged.Merge(source);
+    source.ResetStatus();
+    source.ReportStatus(0x12, 2, 7);
+    merged.Merge(source);
+    EXPECT_EQ(merged.count, 3u);
+    EXPECT_EQ(merged.code, 0x11u);
+    EXPECT_EQ(merged.severity, 2u);
+    EXPECT_EQ(merged.position, 6);
+}
+
+}  // namespace
+}  // namespace parser

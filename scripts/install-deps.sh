@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs Debian packages when they are missing: the ones named on the
+# command line, or else those the build and the tests need.
+#
+#   scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
-packages=(g++ cmake ninja-build googletest libbenchmark-dev libpugixml-dev
-          g++-mingw-w64-x86-64 wine wine64 procps)
+packages=("$@")
+if [ ${#packages[@]} -eq 0 ]; then
+  packages=(g++ cmake ninja-build googletest libbenchmark-dev libpugixml-dev
+            g++-mingw-w64-x86-64 wine wine64 procps)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

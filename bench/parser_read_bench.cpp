@@ -1,0 +1,252 @@
+// Demultiplexing rate of the parser's front object against FFmpeg's demuxer on
+// the same cached transport stream. The parser reads the file as the time
+// seek does: 64 KiB at a time, each piece fed and worked through with
+// NextUnits until the reader wants more data. FFmpeg runs
+//   ffmpeg -nostdin -v error -i FILE -map 0 -c copy -f null -
+// which reads and demultiplexes every packet and writes nothing. The goal is
+// a parser at least twice FFmpeg's rate.
+//
+// How to run (Linux presets only; the test command does not run it):
+//   scripts/bench.sh
+// or by hand:
+//   cmake --preset linux && cmake --build build/linux --target parser_read_bench
+//   build/linux/bench/parser_read_bench
+// It writes a 200 MB recording (MPEG-2 video PES with PTS and PCR, MPEG audio,
+// PAT and PMT every 2,000 packets) into a temporary directory, reads it once
+// to bring it into the page cache and deletes it at the end. VSK_BENCH_MB
+// sets another size in megabytes. FfmpegDemux is skipped with a message when
+// ffmpeg is not installed (Debian package ffmpeg). The closing line gives both
+// rates and their ratio.
+#include "StreamReader.h"
+#include "vsktest/BitWriter.h"
+#include "vsktest/Recording.h"
+#include "vsktest/TempDir.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t READ_SIZE = 0x10000;  // what the time seek reads at once
+constexpr double MEGABYTE = 1e6;
+
+struct SFile
+{
+    vsktest::CTempDir dir;
+    std::filesystem::path path;
+    std::uint64_t size = 0;
+};
+
+std::unique_ptr<SFile> g_file;
+double g_parserRate = 0;  // MB/s of the best parser run
+double g_ffmpegRate = 0;  // MB/s of the best FFmpeg run
+
+std::uint64_t FileBytes()
+{
+    const char* mb = std::getenv("VSK_BENCH_MB");
+    const std::uint64_t size = mb != nullptr ? std::strtoull(mb, nullptr, 10) : 200;
+    return (size == 0 ? 200 : size) * 1000000;
+}
+
+struct SFileCloser
+{
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, SFileCloser>;
+
+UniqueFile OpenFile()
+{
+    UniqueFile file(std::fopen(g_file->path.string().c_str(), "rb"));
+    if (!file)
+        throw std::runtime_error("cannot open " + g_file->path.string());
+    return file;
+}
+
+// The recording's elementary data is a pattern behind a picture start code
+// (video) and a bare sync word (audio). FFmpeg refuses to copy a video stream
+// whose dimensions it never learns, so each unit's payload gets what a real
+// one starts with: an MPEG-2 sequence header (1920x1080, 29.97 frames/s),
+// its extension, a GOP header, an I picture header and a slice start; each
+// audio unit a whole MPEG-1 Layer II frame header (256 kbit/s, 48 kHz).
+std::vector<std::uint8_t> VideoUnitStart()
+{
+    vsktest::CBitWriter w;
+    w.Put(0x000001B3, 32).Put(1920, 12).Put(1080, 12).Put(3, 4).Put(4, 4);
+    w.Put(15000000 / 400, 18).Marker().Put(597, 10).Put(0, 3);
+    w.Put(0x000001B5, 32).Put(1, 4).Put(0x44, 8).Put(0, 1).Put(1, 2).Put(0, 2).Put(0, 2).Put(0, 12);
+    w.Marker().Put(0, 8).Put(0, 1).Put(0, 2).Put(0, 5);
+    w.Put(0x000001B8, 32).Put(0, 1).Put(0, 5).Put(0, 6).Marker().Put(0, 6).Put(0, 6).Put(1, 1).Put(0, 1).Put(0, 5);
+    w.Put(0x00000100, 32).Put(0, 10).Put(1, 3).Put(0xFFFF, 16).Put(0, 1).Put(0, 2);
+    // A slice start: FFmpeg's parser ends a frame only after one.
+    w.Put(0x00000101, 32).Put(0x2A, 8);
+    return w.Take();
+}
+
+constexpr std::uint8_t AUDIO_FRAME_HEADER[4] = {0xFF, 0xFD, 0xC4, 0x04};
+
+void AddCodecHeaders(const vsktest::RecordingParams& params)
+{
+    const std::vector<std::uint8_t> video = VideoUnitStart();
+    std::unique_ptr<std::FILE, SFileCloser> file(std::fopen(g_file->path.string().c_str(), "r+b"));
+    if (!file)
+        throw std::runtime_error("cannot open " + g_file->path.string());
+    std::vector<std::uint8_t> block(188 * 4096);
+    long offset = 0;
+    for (;;) {
+        const std::size_t got = std::fread(block.data(), 1, block.size(), file.get());
+        if (got == 0)
+            break;
+        for (std::size_t at = 0; at + 188 <= got; at += 188) {
+            std::uint8_t* p = &block[at];
+            const unsigned pid = ((p[1] & 0x1Fu) << 8) | p[2];
+            if (!(p[1] & 0x40u) || (pid != params.videoPid && pid != params.audioPid))
+                continue;
+            std::size_t payload = 4 + ((p[3] & 0x20u) ? 1u + p[4] : 0u);
+            if (payload + 9 > 188 || p[payload] != 0 || p[payload + 1] != 0 || p[payload + 2] != 1)
+                continue;
+            const std::size_t data = payload + 9 + p[payload + 8];
+            if (pid == params.videoPid && data + video.size() <= 188)
+                std::copy(video.begin(), video.end(), p + data);
+            else if (pid == params.audioPid && data + 4 <= 188)
+                std::copy(std::begin(AUDIO_FRAME_HEADER), std::end(AUDIO_FRAME_HEADER), p + data);
+        }
+        if (std::fseek(file.get(), offset, SEEK_SET) != 0 || std::fwrite(block.data(), 1, got, file.get()) != got)
+            throw std::runtime_error("cannot write " + g_file->path.string());
+        offset += static_cast<long>(got);
+        std::fseek(file.get(), offset, SEEK_SET);
+    }
+}
+
+void PrepareFile()
+{
+    g_file = std::make_unique<SFile>();
+    g_file->path = g_file->dir / "recording.m2ts";
+    vsktest::RecordingParams params;
+    params.audio = true;
+    params.psiInterval = 2000;
+    std::fprintf(stderr, "writing a recording of %llu MB into %s\n",
+                 static_cast<unsigned long long>(FileBytes() / 1000000), g_file->dir.Path().string().c_str());
+    g_file->size = vsktest::WriteLargeRecording(g_file->path, FileBytes(), params);
+    AddCodecHeaders(params);
+    // Into the page cache, so both contenders read from memory.
+    std::vector<std::uint8_t> buffer(1 << 20);
+    UniqueFile file = OpenFile();
+    while (std::fread(buffer.data(), 1, buffer.size(), file.get()) > 0) {
+    }
+}
+
+// One pass over the file; the units the reader reported.
+std::uint64_t ParseFile(std::vector<std::uint8_t>& buffer)
+{
+    parser::CStreamReader reader;
+    if (reader.Initialize() != parser::RESULT_OK)
+        throw std::runtime_error("the reader cannot be initialised");
+    reader.Configure(2, 4, 0xFF, 0x20000, 0);
+    UniqueFile file = OpenFile();
+    std::uint64_t units = 0;
+    for (;;) {
+        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
+        if (got == 0)
+            break;
+        if (reader.Feed(buffer.data(), static_cast<std::uint32_t>(got)) != parser::RESULT_OK)
+            throw std::runtime_error("Feed failed");
+        for (;;) {
+            const std::int32_t n = reader.NextUnits();
+            if (n < 0)
+                throw std::runtime_error("NextUnits failed");
+            if (n == 0)
+                break;
+            units += static_cast<std::uint64_t>(n);
+        }
+    }
+    reader.Shutdown();
+    return units;
+}
+
+void ParserRead(benchmark::State& state)
+{
+    std::vector<std::uint8_t> buffer(READ_SIZE);
+    std::uint64_t units = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state)
+        units += ParseFile(buffer);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    const double bytes = static_cast<double>(g_file->size) * static_cast<double>(state.iterations());
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+    const double rate = bytes / MEGABYTE / elapsed.count();
+    state.counters["MB_per_s"] = rate;
+    state.counters["units_per_pass"] = static_cast<double>(units) / static_cast<double>(state.iterations());
+    if (rate > g_parserRate)
+        g_parserRate = rate;
+}
+
+bool FfmpegInstalled()
+{
+    return std::system("command -v ffmpeg >/dev/null 2>&1") == 0;
+}
+
+void FfmpegDemux(benchmark::State& state)
+{
+    if (!FfmpegInstalled()) {
+        state.SkipWithError("ffmpeg is not installed (Debian package ffmpeg): no comparison");
+        return;
+    }
+    const std::string command =
+        "ffmpeg -nostdin -v error -i '" + g_file->path.string() + "' -map 0 -c copy -f null -";
+    double best = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const int status = std::system(command.c_str());
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        if (status != 0) {
+            state.SkipWithError("ffmpeg failed on the recording");
+            return;
+        }
+        state.SetIterationTime(elapsed.count());
+        const double rate = static_cast<double>(g_file->size) / MEGABYTE / elapsed.count();
+        if (rate > best)
+            best = rate;
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(g_file->size) * static_cast<std::int64_t>(state.iterations()));
+    state.counters["MB_per_s"] = best;
+    if (g_parserRate > 0)
+        state.counters["parser_to_ffmpeg"] = g_parserRate / best;
+    g_ffmpegRate = best;
+}
+
+BENCHMARK(ParserRead)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(FfmpegDemux)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    int result = 0;
+    try {
+        PrepareFile();
+        benchmark::RunSpecifiedBenchmarks();
+        if (g_parserRate > 0 && g_ffmpegRate > 0) {
+            std::printf("parser %.0f MB/s, ffmpeg %.0f MB/s: the parser is %.2f times as fast (goal: 2)\n",
+                        g_parserRate, g_ffmpegRate, g_parserRate / g_ffmpegRate);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "benchmark failed: %s\n", e.what());
+        result = 1;
+    }
+    benchmark::Shutdown();
+    g_file.reset();  // deletes the recording
+    return result;
+}

@@ -1,0 +1,189 @@
+#include "StreamReaderFuzzBody.h"
+
+#include "StreamReader.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+namespace vskfuzz {
+namespace {
+
+// Single bytes and odd lengths split packets and start codes anywhere; 188
+// and 192 keep whole units; 64 KiB is what the time seek reads at once.
+constexpr std::array<std::size_t, 8> PIECE_SIZES{1, 7, 64, 188, 192, 1000, 4096, 65536};
+// Detection looks at the first piece alone: the time seek's 64 KiB, a chunk
+// too short for the long runs, one that just holds them, or the piece size.
+constexpr std::array<std::size_t, 4> FIRST_PIECE_SIZES{65536, 1000, 4000, 0};
+constexpr std::size_t IRREGULAR_STEP = 61;
+
+void AbortOnFault(const char* what)
+{
+    std::fprintf(stderr, "stream reader fault: %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
+FaultHandler g_faultHandler = AbortOnFault;
+
+// The rules every result must keep, whatever the bytes were.
+class CReaderCheck
+{
+public:
+    CReaderCheck(const parser::CStreamReader& reader, std::uint32_t largestBuffer)
+        : m_reader(reader), m_largestBuffer(largestBuffer)
+    {
+    }
+
+    void AfterFeed(parser::Result result, std::uint32_t length)
+    {
+        const std::uint32_t kind = m_reader.Kind();
+        const bool first = !m_fed;
+        if (first) {
+            m_fed = true;
+            m_kind = kind;
+        } else if (kind != m_kind) {
+            g_faultHandler("the stream kind changed after the first Feed");
+        }
+        if (kind > parser::STREAM_KIND_TS192)
+            g_faultHandler("Feed set a stream kind that does not exist");
+        if (kind == parser::STREAM_KIND_UNKNOWN) {
+            if (result == parser::RESULT_OK)
+                g_faultHandler("Feed of a stream of unknown kind reported success");
+            if (!first && result != parser::ResultUnsupported)
+                g_faultHandler("Feed after detection found no kind did not answer ResultUnsupported");
+        }
+        if (result == parser::RESULT_OK && (kind == parser::STREAM_KIND_TS188 || kind == parser::STREAM_KIND_TS192)) {
+            if (m_reader.TransportStream() == nullptr)
+                g_faultHandler("a transport stream was fed without a demultiplexer");
+            // The bytes just fed are still held, so at most capacity - length is free.
+            if (length > m_largestBuffer || m_reader.FreeSpace() > m_largestBuffer - length)
+                g_faultHandler("FreeSpace counts bytes that were just fed as free");
+        }
+        CheckFreeSpace();
+    }
+
+    void AfterNextUnits(std::int32_t units)
+    {
+        if (units < -1)
+            g_faultHandler("NextUnits returned a value below -1");
+        if (m_reader.Kind() == parser::STREAM_KIND_UNKNOWN && units != -1)
+            g_faultHandler("NextUnits on a stream of unknown kind did not fail");
+        CheckFreeSpace();
+    }
+
+private:
+    void CheckFreeSpace()
+    {
+        if (m_reader.FreeSpace() > m_largestBuffer)
+            g_faultHandler("FreeSpace exceeds the largest buffer the reader can have");
+    }
+
+    const parser::CStreamReader& m_reader;
+    const std::uint32_t m_largestBuffer;
+    bool m_fed = false;
+    std::uint32_t m_kind = parser::STREAM_KIND_UNKNOWN;
+};
+
+}  // namespace
+
+std::vector<std::size_t> PlanPieces(std::uint8_t control, std::size_t streamLength)
+{
+    const std::size_t pieceSize = PIECE_SIZES[control & FUZZ_PIECE_SIZE_MASK];
+    std::size_t firstSize = FIRST_PIECE_SIZES[(control & FUZZ_FIRST_PIECE_MASK) >> FUZZ_FIRST_PIECE_SHIFT];
+    if (firstSize == 0)
+        firstSize = pieceSize;
+    std::vector<std::size_t> pieces;
+    std::size_t done = 0;
+    for (std::size_t k = 0; done < streamLength; ++k) {
+        std::size_t size = pieceSize;
+        if (k == 0)
+            size = firstSize;
+        else if (control & FUZZ_IRREGULAR)
+            size = pieceSize + (k % 3) * IRREGULAR_STEP;
+        size = std::min(size, streamLength - done);
+        pieces.push_back(size);
+        done += size;
+    }
+    return pieces;
+}
+
+void SetFaultHandler(FaultHandler handler) noexcept
+{
+    g_faultHandler = handler != nullptr ? handler : AbortOnFault;
+}
+
+namespace {
+
+// Feeds one piece and works through it as the time seek does; false when
+// the reader failed and the input says not to go on.
+bool FeedPiece(parser::CStreamReader& reader, CReaderCheck& check, const std::uint8_t* bytes, std::size_t length,
+               std::size_t& fed, bool goOn)
+{
+    const parser::Result result = reader.Feed(bytes, static_cast<std::uint32_t>(length));
+    check.AfterFeed(result, static_cast<std::uint32_t>(length));
+    fed += length;
+    if (result != parser::RESULT_OK && !goOn)
+        return false;
+    // A reader that reports units but never consumes a byte would keep this
+    // loop going; every real step consumes at least one of the bytes fed so
+    // far, which bounds it.
+    std::int32_t units = 1;
+    for (std::size_t calls = 0; units > 0 && calls <= fed + 16; ++calls) {
+        units = reader.NextUnits();
+        check.AfterNextUnits(units);
+    }
+    return units >= 0 || goOn;
+}
+
+}  // namespace
+
+int RunStreamReaderInput(const std::uint8_t* data, std::size_t size) noexcept
+{
+    if (size < 2)
+        return 0;
+    const std::uint8_t control = data[0];
+    const std::uint8_t* stream = data + 1;
+    const std::size_t streamLength = size - 1;
+    const bool smallBuffer = (control & FUZZ_SMALL_BUFFER) != 0;
+    const bool goOn = (control & FUZZ_GO_ON_AFTER_FAILURE) != 0;
+
+    parser::CStreamReader reader;
+    if (reader.Initialize() != parser::RESULT_OK) {
+        reader.Shutdown();
+        return 0;
+    }
+    reader.Configure(FUZZ_HISTORY_MODE, FUZZ_SELECTION_MODE, smallBuffer ? FUZZ_SMALL_PROFILE_LEVEL : FUZZ_PROFILE_LEVEL,
+                     FUZZ_BUFFER_SIZE, 0);
+    CReaderCheck check(reader, smallBuffer ? FUZZ_SMALL_BUFFER_SIZE : FUZZ_LARGEST_BUFFER);
+
+    std::vector<std::size_t> pieces;
+    try {
+        pieces = PlanPieces(control, streamLength);
+    } catch (...) {
+        reader.Shutdown();
+        return 0;
+    }
+
+    // The first pass cuts the stream as planned; with the small buffer the
+    // stream then goes in again whole, until the buffer has been compacted.
+    std::size_t fed = 0;
+    std::size_t offset = 0;
+    bool going = true;
+    for (std::size_t k = 0; going && k < pieces.size(); ++k) {
+        going = FeedPiece(reader, check, stream + offset, pieces[k], fed, goOn);
+        offset += pieces[k];
+    }
+    while (going && smallBuffer && fed < FUZZ_SMALL_BUFFER_FEED)
+        going = FeedPiece(reader, check, stream, streamLength, fed, goOn);
+    reader.Shutdown();
+    return 0;
+}
+
+}  // namespace vskfuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    return vskfuzz::RunStreamReaderInput(data, size);
+}

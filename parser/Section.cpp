@@ -73,14 +73,7 @@ Result CSection::Collect(CTSHeader& packetReader) noexcept
     if (Used() == 0)
         ResetAssembly();
 
-    // The first packet is the one taken on an empty ring; a ring that wrapped
-    // (a section dragging over more packets than any valid one needs) keeps
-    // it rather than the 24th.
-    m_packetPositions[m_positionIndex] = packetReader.PacketPosition();
-    if (m_packetsTaken == 0)
-        m_firstPacketHeader = packet;
-    m_positionIndex = (m_positionIndex + 1) % SECTION_POSITION_RING;
-    ++m_packetsTaken;
+    RememberPacket(packetReader);
 
     const std::uint32_t length = packetReader.PayloadLeft();
     const std::uint8_t* const payload = packetReader.Cursor();
@@ -89,6 +82,35 @@ Result CSection::Collect(CTSHeader& packetReader) noexcept
     if (!appended)
         return ResultAppendFailed;
     return gap ? ResultDiscontinuity : RESULT_OK;
+}
+
+Result CSection::CollectTail(const CTSHeader& packetReader, std::uint32_t length) noexcept
+{
+    const std::uint8_t counter = packetReader.Header().continuityCounter;
+    // Nothing held to finish, or a repeated packet (Collect passes it over).
+    if (Used() == 0 || length == 0 || (m_lastContinuity != CONTINUITY_NONE && counter == m_lastContinuity))
+        return ResultNeedMoreData;
+    // The tail lies behind the pointer field byte. The continuity state is
+    // left to Collect, which takes the same packet next.
+    const std::uint8_t* const tail = packetReader.Cursor() + 1;
+    if (packetReader.Remaining() < std::size_t{length} + 1)
+        return ResultNeedMoreData;
+    RememberPacket(packetReader);
+    if (Append(tail, length) != length)
+        return ResultAppendFailed;
+    return RESULT_OK;
+}
+
+void CSection::RememberPacket(const CTSHeader& packetReader) noexcept
+{
+    // The first packet is the one taken on an empty ring; a ring that wrapped
+    // (a section dragging over more packets than any valid one needs) keeps
+    // it rather than the 24th.
+    m_packetPositions[m_positionIndex] = packetReader.PacketPosition();
+    if (m_packetsTaken == 0)
+        m_firstPacketHeader = packetReader.Header();
+    m_positionIndex = (m_positionIndex + 1) % SECTION_POSITION_RING;
+    ++m_packetsTaken;
 }
 
 Result CSection::ParseSection(std::uint8_t tableId, std::uint16_t minLength, std::uint16_t maxLength) noexcept

@@ -66,6 +66,12 @@ public:
     // packet's payload. A packet with payload_unit_start_indicator set begins
     // a new section: bytes still held of an unfinished one are dropped first.
     Result Collect(CTSHeader& packetReader) noexcept;
+    // A packet that starts a section may first finish the one held: the
+    // `length` bytes its pointer field skips are that section's tail. They
+    // are appended (0) unless nothing is held, the packet repeats the last
+    // one or the bytes are not there (ResultNeedMoreData); the reader is
+    // left on the pointer field, for Collect to take the packet as usual.
+    Result CollectTail(const CTSHeader& packetReader, std::uint32_t length) noexcept;
 
     const SSectionHeader& Header() const noexcept { return m_header; }
     bool AwaitingSection() const noexcept { return m_awaitingSection != 0; }
@@ -121,6 +127,7 @@ protected:
 
 private:
     void ResetAssembly() noexcept;
+    void RememberPacket(const CTSHeader& packetReader) noexcept;
 
     std::array<std::int64_t, SECTION_POSITION_RING> m_publishedPositions{};
     std::size_t m_publishedPositionCount = 0;

@@ -209,11 +209,24 @@ void CTransportStream::UpdatePcr(std::uint16_t pid) noexcept
     }
 }
 
-Result CTransportStream::AssembleSection(CSection& section, std::uint32_t anomaly) noexcept
+Result CTransportStream::AssembleSection(CSection& section, std::uint32_t anomaly, ESectionPart part) noexcept
 {
     const std::int64_t position = m_reader.PacketPosition();
-    Result result = m_reader.ReadPointerField();
-    if (result == RESULT_OK) {
+    Result result = RESULT_OK;
+    if (part == SECTION_TAIL) {
+        // Only a packet that starts a section, with bytes ahead of its
+        // pointer field, ends the section held; a bad pointer field is left
+        // to the rest of the packet, where it is reported.
+        const std::uint32_t left = m_reader.PayloadLeft();
+        if (m_reader.Header().payloadUnitStartIndicator == 0 || left == 0 || !m_reader.HasBytes(1))
+            return ResultNeedMoreData;
+        const std::uint32_t pointer = *m_reader.Cursor();
+        if (pointer == 0 || pointer + 1 > left)
+            return ResultNeedMoreData;
+        result = section.CollectTail(m_reader, pointer);
+        if (result == RESULT_OK)
+            result = section.Parse();
+    } else if ((result = m_reader.ReadPointerField()) == RESULT_OK) {
         result = section.Collect(m_reader);
         if (result == ResultDiscontinuity)
             result = RESULT_OK;
@@ -243,15 +256,22 @@ Result CTransportStream::AssembleSection(CSection& section, std::uint32_t anomal
 
 Result CTransportStream::HandlePat() noexcept
 {
-    const Result result = AssembleSection(*m_patAssembling, AnomalyPatFailed);
-    if (result != RESULT_OK)
-        return result == ResultNeedMoreData ? RESULT_OK : result;
-    // The first association section decides the programs; later ones are
-    // checked but change nothing.
-    if (m_state != DEMUX_PAT_PENDING)
-        return RESULT_OK;
-    std::swap(m_patAssembling, m_patActive);
-    return ApplyPat();
+    for (const ESectionPart part : {SECTION_TAIL, SECTION_REST}) {
+        const Result result = AssembleSection(*m_patAssembling, AnomalyPatFailed, part);
+        if (result == ResultNeedMoreData)
+            continue;
+        if (result != RESULT_OK)
+            return result;
+        // The first association section decides the programs; later ones
+        // are checked but change nothing.
+        if (m_state != DEMUX_PAT_PENDING)
+            continue;
+        std::swap(m_patAssembling, m_patActive);
+        const Result applied = ApplyPat();
+        if (applied != RESULT_OK)
+            return applied;
+    }
+    return RESULT_OK;
 }
 
 Result CTransportStream::ApplyPat() noexcept
@@ -288,40 +308,58 @@ Result CTransportStream::ApplyPat() noexcept
 
 Result CTransportStream::HandleSit() noexcept
 {
-    const Result result = AssembleSection(*m_sitAssembling, AnomalySitFailed);
-    if (result != RESULT_OK)
-        return result == ResultNeedMoreData ? RESULT_OK : result;
-    if (m_sitApplied && m_sitAssembling->Version() == m_sitActive->Version())
-        return RESULT_OK;
-    std::swap(m_sitAssembling, m_sitActive);
-    m_sitApplied = true;
-    // The section that was in force goes back to assembling: it starts afresh,
-    // without the continuity state of the time it was assembled.
-    return m_sitAssembling->Prepare(SIT_CAPACITY);
+    for (const ESectionPart part : {SECTION_TAIL, SECTION_REST}) {
+        const Result result = AssembleSection(*m_sitAssembling, AnomalySitFailed, part);
+        if (result == ResultNeedMoreData)
+            continue;
+        if (result != RESULT_OK)
+            return result;
+        if (m_sitApplied && m_sitAssembling->Version() == m_sitActive->Version())
+            continue;
+        std::swap(m_sitAssembling, m_sitActive);
+        m_sitApplied = true;
+        // The section that was in force goes back to assembling: it starts
+        // afresh, without the continuity state of the time it was assembled.
+        const Result prepared = m_sitAssembling->Prepare(SIT_CAPACITY);
+        if (prepared != RESULT_OK)
+            return prepared;
+    }
+    return RESULT_OK;
+}
+
+std::uint32_t CTransportStream::PmtAssembler(std::uint16_t pid) const noexcept
+{
+    if (m_state == DEMUX_RUNNING)
+        return m_routes[pid].program;
+    // During start-up a program whose map is known takes no more packets
+    // (its section is kept in the assembling object until all are known);
+    // the first program on this PID still without one assembles.
+    for (std::uint32_t i = 0; i < m_programs.size(); ++i) {
+        if (m_programs[i].pid == pid && !m_programs[i].hasPmt)
+            return i;
+    }
+    return PID_COUNT;
 }
 
 Result CTransportStream::HandlePmt(std::uint16_t pid) noexcept
 {
-    // During start-up a program whose map is known takes no more packets
-    // (its section is kept in the assembling object until all are known);
-    // the first program on this PID still without one assembles.
-    std::uint32_t assembler = PID_COUNT;
-    if (m_state == DEMUX_RUNNING) {
-        assembler = m_routes[pid].program;
-    } else {
-        for (std::uint32_t i = 0; i < m_programs.size(); ++i) {
-            if (m_programs[i].pid == pid && !m_programs[i].hasPmt) {
-                assembler = i;
-                break;
-            }
-        }
+    for (const ESectionPart part : {SECTION_TAIL, SECTION_REST}) {
+        // Asked again for the second part: the first may have completed the
+        // start-up or given the program its map.
+        const std::uint32_t assembler = PmtAssembler(pid);
         if (assembler == PID_COUNT)
             return RESULT_OK;
+        const Result result = AssembleSection(*m_programs[assembler].assembling, AnomalyPmtFailed, part);
+        if (result == ResultNeedMoreData)
+            continue;
+        if (result != RESULT_OK)
+            return result;
+        const Result taken =
+            m_state == DEMUX_RUNNING ? TakePmtWhileRunning(assembler) : TakePmtDuringStartup(assembler);
+        if (taken != RESULT_OK)
+            return taken;
     }
-    const Result result = AssembleSection(*m_programs[assembler].assembling, AnomalyPmtFailed);
-    if (result != RESULT_OK)
-        return result == ResultNeedMoreData ? RESULT_OK : result;
-    return m_state == DEMUX_RUNNING ? TakePmtWhileRunning(assembler) : TakePmtDuringStartup(assembler);
+    return RESULT_OK;
 }
 
 bool CTransportStream::FindPmtOwner(std::uint16_t pid, std::uint16_t programNumber, std::uint32_t& owner) const noexcept

@@ -164,11 +164,19 @@ private:
     Result HandlePat() noexcept;
     Result HandleSit() noexcept;
     Result HandlePmt(std::uint16_t pid) noexcept;
-    // Pointer field, collection and parse of one table packet: 0 once a
-    // section was published, ResultNeedMoreData while it is incomplete or
-    // after a failure (reported as `anomaly`), or ResultNoMemory /
+    // A table packet is taken in two parts: first the tail of the section
+    // held, which the bytes ahead of the pointer field finish, then the
+    // section that starts (or continues) in the packet. Each part may
+    // publish a section, so one packet can give two.
+    enum ESectionPart { SECTION_TAIL, SECTION_REST };
+    // Collection and parse of one part: 0 once a section was published,
+    // ResultNeedMoreData while it is incomplete, when the part holds nothing
+    // or after a failure (reported as `anomaly`), or ResultNoMemory /
     // ResultAppendFailed.
-    Result AssembleSection(CSection& section, std::uint32_t anomaly) noexcept;
+    Result AssembleSection(CSection& section, std::uint32_t anomaly, ESectionPart part) noexcept;
+    // The program whose map section assembler takes a packet on `pid`, or
+    // PID_COUNT when none does.
+    std::uint32_t PmtAssembler(std::uint16_t pid) const noexcept;
     Result ApplyPat() noexcept;
     Result TakePmtDuringStartup(std::uint32_t assembler) noexcept;
     Result TakePmtWhileRunning(std::uint32_t assembler) noexcept;

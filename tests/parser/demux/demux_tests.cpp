@@ -424,6 +424,61 @@ TEST(TableTest, AMapSpreadOverSeveralPacketsIsAssembled)
     EXPECT_EQ(stream, 31u);
 }
 
+// Sections packed back to back: the packet that carries the end of one
+// section also starts the next, behind its pointer field. Both count.
+TEST(TableTest, ASectionEndingInThePacketThatStartsTheNextIsAssembled)
+{
+    std::vector<vsktest::PatEntry> programs;
+    for (std::uint16_t i = 1; i <= 60; ++i)
+        programs.push_back({i, PMT_PID});
+    vsktest::PatParams pat;
+    pat.entries = programs;
+    const std::vector<std::uint8_t> patSection = vsktest::MakePat(pat);
+    ASSERT_GT(patSection.size(), 184u);
+    ASSERT_LT(patSection.size(), 2u * 183u);
+
+    auto pmt = [](std::uint8_t version, std::uint16_t programNumber) {
+        vsktest::PmtParams params = SimplePmt(programNumber, version);
+        for (std::uint16_t i = 0; i < 22; ++i)
+            params.streams.push_back(
+                {0x04, static_cast<std::uint16_t>(0x400 + i + version), {0x0A, 0x04, 'j', 'p', 'n', 0}});
+        return vsktest::MakePmt(params);
+    };
+
+    vsktest::CTsStreamBuilder b;
+    // Two copies of the association: the first ends in the packet that
+    // starts the second.
+    const std::size_t patFirst = b.Add(vsktest::PacketizeSections(vsktest::TS_PID_PAT, {patSection, patSection}));
+    b.AddNull(5);
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Step(), RESULT_OK);
+    EXPECT_EQ(run.demux.State(), DEMUX_PAT_PENDING);
+    ASSERT_EQ(run.Step(), RESULT_OK);
+    EXPECT_EQ(run.demux.State(), DEMUX_PMTS_PENDING) << "the association ends in packet " << patFirst + 1;
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    ASSERT_EQ(run.demux.ProgramCount(), 60u);
+    EXPECT_EQ(run.demux.Anomalies().count, 0u) << "the second copy is whole as well";
+
+    // One program's map, version 0 then 1, packed the same way.
+    vsktest::CTsStreamBuilder one;
+    one.Add(Pat({{7, PMT_PID}}));
+    const std::size_t mapFirst = one.Add(vsktest::PacketizeSections(PMT_PID, {pmt(0, 7), pmt(1, 7)}));
+    one.AddNull(5);
+    CDemuxRun map;
+    map.Append(one.Bytes());
+    while (map.demux.PacketReader().CursorPosition() < one.UnitOffset(mapFirst + 1) + 188)
+        ASSERT_EQ(map.Step(), RESULT_OK);
+    ASSERT_EQ(map.demux.State(), DEMUX_RUNNING);
+    ASSERT_NE(map.demux.ActivePmt(0), nullptr);
+    EXPECT_EQ(map.demux.ActivePmt(0)->Version(), 0u);
+    ASSERT_EQ(map.Drain(), RESULT_OK);
+    EXPECT_EQ(map.demux.ActivePmt(0)->Version(), 1u) << "the section that starts in the same packet is taken too";
+    std::uint32_t program = 9, stream = 9;
+    EXPECT_TRUE(map.demux.FindElementaryStream(0x401 + 21, program, stream));
+    EXPECT_EQ(map.demux.Anomalies().count, 0u);
+}
+
 TEST(TableTest, SelectionInformationIsAppliedByVersion)
 {
     auto sit = [](std::uint8_t version, std::size_t services, bool currentNext = true) {

@@ -91,7 +91,7 @@ std::int64_t CBitstream::FindSyncByte() noexcept
 {
     if (!Valid() || m_cursor == m_end)
         return -1;
-    const void* found = std::memchr(m_cursor, 0x47, static_cast<std::size_t>(m_end - m_cursor));
+    const void* found = std::memchr(m_cursor, TS_SYNC_BYTE, static_cast<std::size_t>(m_end - m_cursor));
     if (found == nullptr) {
         m_cursor = m_end;
         return -1;

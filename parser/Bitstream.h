@@ -10,6 +10,9 @@
 
 namespace parser {
 
+// The first byte of every transport packet.
+inline constexpr std::uint8_t TS_SYNC_BYTE = 0x47;
+
 class CBitstream
 {
 public:

@@ -9,7 +9,6 @@
 namespace parser {
 namespace {
 
-constexpr std::uint8_t SYNC_BYTE = 0x47;
 constexpr std::uint32_t PREFIX_MAX = 4;
 // Units compared by the short check; a tie between kinds is settled over
 // runs of (buffered bytes / DETECT_BYTES_PER_UNIT) units.
@@ -76,10 +75,10 @@ std::int32_t CheckPacketRun(CBitstream& bits, std::uint32_t prefix, std::uint32_
                 return needMore(s);
             const std::uint8_t* const p = start + unit;
             for (std::uint32_t j = 0; j < prefix; ++j) {
-                if (p[prefix + 1 + j] == SYNC_BYTE)
+                if (p[prefix + 1 + j] == TS_SYNC_BYTE)
                     ++counters[j];
             }
-            if (p[2 * prefix + TS_PACKET_SIZE] != SYNC_BYTE) {
+            if (p[2 * prefix + TS_PACKET_SIZE] != TS_SYNC_BYTE) {
                 broken = true;
                 break;
             }
@@ -96,7 +95,7 @@ std::int32_t CheckPacketRun(CBitstream& bits, std::uint32_t prefix, std::uint32_
                 continue;
             if (size - unit < prefix + 2 + j)
                 return needMore(s);
-            if (start[unit + prefix + 1 + j] == SYNC_BYTE) {
+            if (start[unit + prefix + 1 + j] == TS_SYNC_BYTE) {
                 u += j + 1;
                 break;
             }

@@ -7,7 +7,6 @@
 namespace parser {
 namespace {
 
-constexpr std::uint8_t SYNC_BYTE = 0x47;
 constexpr std::uint32_t HEADER_BYTES = 4;
 // Packets a re-synchronisation wants in a row before it trusts a sync byte.
 constexpr std::uint32_t RESYNC_RUN = 5;
@@ -113,7 +112,7 @@ bool CTSHeader::ReadHeaderFields() noexcept
     m_unitOffset = Offset();
     m_packetPosition = static_cast<std::int64_t>(DiscardedBytes64() + m_unitOffset);
     const std::uint8_t* const p = m_cursor + m_prefix;
-    if (p[0] != SYNC_BYTE) {
+    if (p[0] != TS_SYNC_BYTE) {
         m_cursor = const_cast<std::uint8_t*>(p) + 1;
         m_bitOffset = 0;
         return false;

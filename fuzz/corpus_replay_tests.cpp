@@ -172,13 +172,17 @@ struct SDemuxSummary
     std::uint16_t transportStreamId = 0;
     // Per program: PCR_PID, kept streams, registration class, PCR position and base.
     std::vector<std::tuple<std::uint16_t, std::uint32_t, std::uint32_t, std::int64_t, std::uint64_t>> programs;
+    // Per unit taken: program, stream, position, span, PTS, payload length, anomalies.
+    std::vector<std::tuple<std::uint32_t, std::uint32_t, std::int64_t, std::uint64_t, std::uint64_t, std::uint32_t,
+                           std::uint32_t>>
+        units;
 
     bool operator==(const SDemuxSummary& other) const
     {
         return state == other.state && stopped == other.stopped && anomalyCount == other.anomalyCount &&
                anomalyCode == other.anomalyCode && anomalyPosition == other.anomalyPosition &&
                (stopped || buffered == other.buffered) && transportStreamId == other.transportStreamId &&
-               programs == other.programs;
+               programs == other.programs && units == other.units;
     }
 };
 
@@ -190,6 +194,10 @@ std::ostream& operator<<(std::ostream& out, const SDemuxSummary& s)
     for (const auto& [pcrPid, streams, system, pcrPosition, pcrBase] : s.programs)
         out << "; program: PCR PID " << pcrPid << ", " << streams << " streams, class 0x" << std::hex << system
             << std::dec << ", PCR " << pcrBase << " at " << pcrPosition;
+    out << "; " << s.units.size() << " units";
+    for (const auto& [program, stream, position, span, pts, length, anomalies] : s.units)
+        out << " [" << program << "/" << stream << " at " << position << "+" << span << " pts " << pts << ", "
+            << length << " bytes, " << anomalies << " anomalies]";
     return out;
 }
 
@@ -207,18 +215,23 @@ SDemuxSummary Demultiplex(const std::vector<std::uint8_t>& stream, std::size_t p
     EXPECT_EQ(reader.Initialize(), parser::RESULT_OK);
     reader.Configure(vskfuzz::FUZZ_HISTORY_MODE, vskfuzz::FUZZ_SELECTION_MODE, profileLevel,
                      vskfuzz::FUZZ_BUFFER_SIZE, forcedKind);
+    SDemuxSummary summary;
     const std::size_t step = piece == 0 ? stream.size() : piece;
     for (std::size_t at = 0; at < stream.size(); at += step) {
         const std::size_t length = std::min(step, stream.size() - at);
         if (reader.Feed(stream.data() + at, static_cast<std::uint32_t>(length)) != parser::RESULT_OK)
             break;
-        std::int32_t units = 1;
-        while (units > 0)
-            units = reader.NextUnits();
+        std::int32_t units = 0;
+        while ((units = reader.NextUnits()) > 0) {
+            parser::SUnitInfo unit;
+            EXPECT_EQ(reader.TakeUnit(unit), parser::RESULT_OK);
+            summary.units.emplace_back(unit.programIndex, unit.streamIndex, unit.position, unit.spanLength,
+                                       unit.header.pts, unit.payloadLength, unit.status.count);
+            reader.ReleaseUnit(unit);
+        }
         if (units < 0)
             break;
     }
-    SDemuxSummary summary;
     const parser::CTransportStream* demux = reader.TransportStream();
     if (demux == nullptr) {
         ADD_FAILURE() << "no demultiplexer";

@@ -126,4 +126,17 @@ void CBuffer2::ReportStatus(std::uint32_t code, std::uint32_t severity, std::int
     }
 }
 
+void CBuffer2::MergeStatus(const CBuffer2& from) noexcept
+{
+    if (from.m_statusCount == 0)
+        return;
+    m_statusCount += from.m_statusCount;
+    m_hasStatus = 1;
+    if (from.m_statusSeverity > m_statusSeverity) {
+        m_statusCode = from.m_statusCode;
+        m_statusSeverity = from.m_statusSeverity;
+        m_statusPosition = from.m_statusPosition;
+    }
+}
+
 }  // namespace parser

@@ -59,6 +59,9 @@ public:
     void ResetStatus() noexcept;
     // Counts every anomaly; keeps the first one of the highest severity.
     void ReportStatus(std::uint32_t code, std::uint32_t severity, std::int64_t position) noexcept;
+    // Takes over the anomalies of another record as if they had been
+    // reported here after those already counted.
+    void MergeStatus(const CBuffer2& from) noexcept;
 
     bool HasStatus() const noexcept { return m_hasStatus != 0; }
     std::uint32_t StatusCode() const noexcept { return m_statusCode; }

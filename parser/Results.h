@@ -24,6 +24,10 @@ inline constexpr Result ResultWrongTableId = 0x330104;
 inline constexpr Result ResultCrcMismatch = 0x330105;
 inline constexpr Result ResultDiscontinuity = 0x330107;
 
+// Results of the PES assemblers.
+// A unit does not begin with a start code: it is dropped without an anomaly.
+inline constexpr Result ResultUnitWithoutStartCode = 0x330108;
+
 // Anomalies, reported with severity 1 while parsing goes on.
 inline constexpr std::uint32_t ANOMALY_SEVERITY = 1;
 inline constexpr std::uint32_t AnomalyLostSync = 0x330201;

@@ -1,6 +1,8 @@
 #include "StreamReader.h"
 
 #include "CheckStream.h"
+#include "ProgramStream.h"
+#include "SsidStreamId.h"
 #include "TransportStream.h"
 
 #include <limits>
@@ -27,6 +29,11 @@ Result CStreamReader::Initialize() noexcept
     m_profileLevel = 0;
     m_bufferSize = 0;
     m_forcedKind = 0;
+    try {
+        m_ssid = std::make_unique<CSsidStreamId>();
+    } catch (const std::bad_alloc&) {
+        return ResultNoMemory;
+    }
     return RESULT_OK;
 }
 
@@ -73,8 +80,7 @@ Result CStreamReader::Feed(const std::uint8_t* bytes, std::uint32_t length) noex
     }
     switch (m_kind) {
     case STREAM_KIND_PROGRAM:
-        // The program-stream reader takes the bytes here.
-        return RESULT_OK;
+        return FeedProgramStream(bytes, length);
     case STREAM_KIND_TS188:
     case STREAM_KIND_TS192:
         return FeedTransportStream(bytes, length);
@@ -100,6 +106,22 @@ Result CStreamReader::FeedTransportStream(const std::uint8_t* bytes, std::uint32
     return m_transportStream->Append(bytes, length);
 }
 
+Result CStreamReader::FeedProgramStream(const std::uint8_t* bytes, std::uint32_t length) noexcept
+{
+    if (!m_programStream) {
+        std::unique_ptr<CProgramStream> reader;
+        try {
+            reader = std::make_unique<CProgramStream>();
+        } catch (const std::bad_alloc&) {
+            return ResultNoMemory;
+        }
+        if (reader->Prepare(m_bufferSize, m_selectionMode) != RESULT_OK)
+            return ResultSetupFailed;
+        m_programStream = std::move(reader);
+    }
+    return m_programStream->Append(bytes, length);
+}
+
 std::uint32_t CStreamReader::FreeSpace() const noexcept
 {
     switch (m_kind) {
@@ -107,8 +129,7 @@ std::uint32_t CStreamReader::FreeSpace() const noexcept
     case STREAM_KIND_TS192:
         return m_transportStream ? m_transportStream->FreeSpace() : 0;
     case STREAM_KIND_PROGRAM:
-        // The program-stream reader's buffer, once it exists.
-        return 0;
+        return m_programStream ? m_programStream->FreeSpace() : 0;
     default:
         return m_bufferSize;
     }
@@ -125,14 +146,14 @@ std::int32_t CStreamReader::NextTransportUnits() noexcept
         const Result result = demux.ProcessPacket();
         if (result != RESULT_OK && result != ResultNeedMoreData)
             return -1;
-        const std::uint32_t units = demux.CompleteUnitCount();
+        // A unit under assembly is no reason to stop: only a packet that
+        // could not be had at all (a re-synchronisation waiting for bytes)
+        // ends the call early, since every further pass would find the same.
+        const std::uint32_t units = demux.CompleteUnitCount() + (demux.PrivateUnitPending() ? 1u : 0u);
         if (units > 0)
             return units > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())
                        ? std::numeric_limits<std::int32_t>::max()
                        : static_cast<std::int32_t>(units);
-        // A pending one-packet private unit is to count as one unit here.
-        // No packet could be had (a re-synchronisation waits for bytes):
-        // until more are fed every further pass would find the same.
         if (result == ResultNeedMoreData)
             return 0;
     }
@@ -146,16 +167,47 @@ std::int32_t CStreamReader::NextUnits() noexcept
     case STREAM_KIND_TS192:
         return NextTransportUnits();
     case STREAM_KIND_PROGRAM:
-        // The program-stream reader reports its units here.
-        return 0;
+        return m_programStream ? m_programStream->NextUnit() : -1;
     default:
         return -1;
+    }
+}
+
+Result CStreamReader::TakeUnit(SUnitInfo& info) noexcept
+{
+    info = SUnitInfo{};
+    info.kind = m_kind;
+    bool found = false;
+    if (m_transportStream && (m_kind == STREAM_KIND_TS188 || m_kind == STREAM_KIND_TS192))
+        found = m_transportStream->TakeUnit(info);
+    else if (m_programStream && m_kind == STREAM_KIND_PROGRAM)
+        found = m_programStream->TakeUnit(info);
+    if (!found) {
+        info = SUnitInfo{};
+        info.kind = m_kind;
+        return ResultNeedMoreData;
+    }
+    info.kind = m_kind;
+    if (m_ssid)
+        m_ssid->Classify(info);
+    return RESULT_OK;
+}
+
+void CStreamReader::ReleaseUnit(const SUnitInfo& info) noexcept
+{
+    if (m_transportStream && (m_kind == STREAM_KIND_TS188 || m_kind == STREAM_KIND_TS192)) {
+        m_transportStream->ReleaseUnit(info.programIndex, info.streamIndex);
+    } else if (m_programStream && m_kind == STREAM_KIND_PROGRAM) {
+        m_programStream->ReleaseUnit();
+        m_programStream->ClearAnomalies();
     }
 }
 
 void CStreamReader::Shutdown() noexcept
 {
     m_transportStream.reset();
+    m_programStream.reset();
+    m_ssid.reset();
     m_kind = STREAM_KIND_UNKNOWN;
     m_kindDecided = false;
 }

@@ -6,12 +6,15 @@
 #pragma once
 
 #include "Results.h"
+#include "UnitInfo.h"
 
 #include <cstdint>
 #include <memory>
 
 namespace parser {
 
+class CProgramStream;
+class CSsidStreamId;
 class CTransportStream;
 
 enum : std::uint32_t {
@@ -39,6 +42,16 @@ public:
     std::uint32_t FreeSpace() const noexcept;
     // Complete units waiting (> 0), 0 when more data is needed, -1 on failure.
     std::int32_t NextUnits() noexcept;
+    // Describes the first waiting unit: a pending private packet first, then
+    // the programs in the order of the association section and their
+    // streams in the order of the program map. RESULT_OK, or
+    // ResultNeedMoreData with an empty record (no payload) when no unit
+    // waits.
+    Result TakeUnit(SUnitInfo& info) noexcept;
+    // Releases the unit `info` describes (its program and stream) and clears
+    // the reader's anomaly record; the pointers in `info` are invalid
+    // afterwards.
+    void ReleaseUnit(const SUnitInfo& info) noexcept;
     void Shutdown() noexcept;
 
     std::uint32_t Kind() const noexcept { return m_kind; }
@@ -47,6 +60,8 @@ public:
     bool KindDecided() const noexcept { return m_kindDecided; }
     // The demultiplexer of a transport stream, once created.
     const CTransportStream* TransportStream() const noexcept { return m_transportStream.get(); }
+    // The reader of a program stream, once created.
+    const CProgramStream* ProgramStream() const noexcept { return m_programStream.get(); }
 
     std::uint32_t HistoryMode() const noexcept { return m_historyMode; }
     std::uint32_t SelectionMode() const noexcept { return m_selectionMode; }
@@ -58,6 +73,7 @@ private:
     // Settles the kind from the first bytes fed.
     Result DecideKind(const std::uint8_t* bytes, std::uint32_t length) noexcept;
     Result FeedTransportStream(const std::uint8_t* bytes, std::uint32_t length) noexcept;
+    Result FeedProgramStream(const std::uint8_t* bytes, std::uint32_t length) noexcept;
     std::int32_t NextTransportUnits() noexcept;
 
     std::uint32_t m_kind = STREAM_KIND_UNKNOWN;
@@ -68,6 +84,8 @@ private:
     std::uint32_t m_bufferSize = 0;
     std::uint32_t m_forcedKind = 0;
     std::unique_ptr<CTransportStream> m_transportStream;
+    std::unique_ptr<CProgramStream> m_programStream;
+    std::unique_ptr<CSsidStreamId> m_ssid;
 };
 
 }  // namespace parser

@@ -24,18 +24,6 @@ std::unique_ptr<T> MakeSection() noexcept
 
 }  // namespace
 
-void SAnomalyRecord::Merge(const CBuffer2& from) noexcept
-{
-    if (from.StatusCount() == 0)
-        return;
-    count += from.StatusCount();
-    if (from.StatusSeverity() > severity) {
-        code = from.StatusCode();
-        severity = from.StatusSeverity();
-        position = from.StatusPosition();
-    }
-}
-
 std::uint32_t VideoBufferSize(std::uint32_t profileLevel) noexcept
 {
     std::uint32_t profile = (profileLevel >> 4) & 0x07u;
@@ -84,6 +72,9 @@ Result CTransportStream::Prepare(std::uint32_t historyMode, std::uint32_t select
     m_sitApplied = false;
     m_programs.clear();
     m_anomalies.Clear();
+    m_waiting.clear();
+    m_slotsReserved = 0;
+    m_private = SPrivateUnit{};
 
     const Result prepared = m_reader.Prepare(PacketBufferCapacity(profileLevel, bufferSize), prefix);
     if (prepared != RESULT_OK)
@@ -119,14 +110,6 @@ Result CTransportStream::Append(const std::uint8_t* bytes, std::uint32_t length)
     if (m_reader.Append(bytes, length) != length)
         return ResultAppendFailed;
     return RESULT_OK;
-}
-
-std::uint32_t CTransportStream::CompleteUnitCount() const noexcept
-{
-    std::uint32_t units = 0;
-    for (const SProgram& program : m_programs)
-        units += program.streams.CompleteUnitCount();
-    return units;
 }
 
 Result CTransportStream::ProcessPacket() noexcept
@@ -189,10 +172,156 @@ Result CTransportStream::Dispatch() noexcept
 
 Result CTransportStream::DispatchElementary(const SPidRoute& route) noexcept
 {
-    // The PES assemblers plug in here: a selected stream's packet goes to
-    // m_programs[route.program].streams, stream route.stream.
-    (void)route;
+    SKeptStream& stream = m_programs[route.program].streams.Stream(route.stream);
+    if (stream.selection == EStreamSelection::PrivatePackets) {
+        TakePrivatePacket(route);
+        return RESULT_OK;
+    }
+    if (!stream.assembler)
+        return RESULT_OK;
+    CPESPacketTs& assembler = *stream.assembler;
+    assembler.ResetStatus();
+    Result result = assembler.TakePacket(m_reader);
+    // The gap is the packet's own anomaly; units the assembler dropped while
+    // taking it follow, so the record keeps the order they happened in.
+    if (assembler.GapSeen())
+        m_reader.ReportStatus(AnomalyPesContinuity, ANOMALY_SEVERITY, m_reader.PacketPosition());
+    if (result == RESULT_OK)
+        result = assembler.CompleteUnits();
+    m_reader.MergeStatus(assembler);
+    NoteWaiting(route.program, route.stream, assembler);
+    // A unit still being collected is no reason to stop reading packets.
+    return result == ResultNeedMoreData ? RESULT_OK : result;
+}
+
+void CTransportStream::TakePrivatePacket(const SPidRoute& route) noexcept
+{
+    const SAdaptationField& field = m_reader.Adaptation();
+    if (field.transportPrivateDataFlag == 0 || field.transportPrivateDataLength != TS_PRIVATE_DATA_MAX) {
+        m_private.pending = false;
+        m_reader.ReportStatus(AnomalyPrivateDataLength, ANOMALY_SEVERITY, m_reader.PacketPosition());
+        return;
+    }
+    m_programs[route.program].streams.PrivateBuffer() = field.privateData;
+    m_private.pending = true;
+    m_private.program = route.program;
+    m_private.stream = route.stream;
+    m_private.position = m_reader.PacketPosition();
+    m_private.headerLength = m_reader.Stride() - m_reader.PayloadLeft();
+}
+
+void CTransportStream::NoteWaiting(std::uint32_t program, std::uint32_t stream,
+                                   const CPESPacketTs& assembler) noexcept
+{
+    const auto slot = std::find_if(m_waiting.begin(), m_waiting.end(), [&](const SUnitSlot& s) {
+        return s.program == program && s.stream == stream;
+    });
+    const bool listed = slot != m_waiting.end();
+    if (assembler.CompleteUnitCount() == 0 && listed) {
+        m_waiting.erase(slot);
+    } else if (assembler.CompleteUnitCount() != 0 && !listed) {
+        // Room for one slot per stream was reserved with the stream sets.
+        m_waiting.push_back(SUnitSlot{program, stream});
+    }
+}
+
+Result CTransportStream::ReserveSlots(std::uint32_t streams) noexcept
+{
+    try {
+        m_slotsReserved += streams;
+        m_waiting.reserve(m_slotsReserved);
+    } catch (const std::bad_alloc&) {
+        return ResultNoMemory;
+    }
     return RESULT_OK;
+}
+
+void CTransportStream::ForgetUnits(std::uint32_t program) noexcept
+{
+    std::erase_if(m_waiting, [program](const SUnitSlot& s) { return s.program == program; });
+    if (m_private.pending && m_private.program == program)
+        m_private.pending = false;
+}
+
+bool CTransportStream::TakeUnit(SUnitInfo& info) const noexcept
+{
+    const bool privateUnit = m_private.pending;
+    SUnitSlot slot{m_private.program, m_private.stream};
+    if (!privateUnit) {
+        if (m_waiting.empty())
+            return false;
+        slot = *std::min_element(m_waiting.begin(), m_waiting.end(), [](const SUnitSlot& a, const SUnitSlot& b) {
+            return a.program != b.program ? a.program < b.program : a.stream < b.stream;
+        });
+    }
+    const SProgram& program = m_programs[slot.program];
+    const CStreamSet& set = program.streams;
+    const SKeptStream& stream = set.Stream(slot.stream);
+    info.system = set.System();
+    info.programCount = m_patActive->ProgramCount();
+    info.streamCount = set.StreamCount();
+    info.programNumber = program.programNumber;
+    info.streamType = stream.streamType;
+    info.programIndex = slot.program;
+    info.streamIndex = slot.stream;
+    info.audioOrdinal = stream.audioOrdinal;
+    info.videoOrdinal = stream.videoOrdinal;
+    info.ordinal81 = stream.ordinal81;
+    info.ordinal80 = stream.ordinal80;
+    info.pcr = program.pcr;
+    info.status = m_anomalies;
+    const bool lists = m_historyMode >= HISTORY_MODE_PACKET_LISTS;
+
+    if (privateUnit) {
+        info.payload = set.PrivateBuffer().data();
+        info.payloadLength = TS_PRIVATE_DATA_MAX;
+        info.position = m_private.position;
+        info.spanLength = Stride();
+        if (lists) {
+            info.packetCount = 1;
+            info.packetPositions = &m_private.position;
+            info.packetHeaderLengths = &m_private.headerLength;
+        }
+        return true;
+    }
+
+    const CPESPacketTs& assembler = *stream.assembler;
+    info.header = assembler.Header();
+    info.payload = assembler.Payload();
+    info.payloadLength = assembler.PayloadLength();
+    info.position = assembler.UnitPosition();
+    info.spanLength = assembler.SpanLength();
+    if (lists) {
+        info.packetCount = assembler.UnitPacketCount();
+        info.packetPositions = assembler.UnitPacketPositions();
+        info.packetHeaderLengths = assembler.UnitPacketHeaderLengths();
+    }
+    if (assembler.HasSesfAudioHeader()) {
+        const SSesfAudioHeader& audio = assembler.SesfAudioHeader();
+        info.samplingCode = SesfSamplingCode(audio.samplingFrequency);
+        info.channelCode = SesfChannelCode(audio.channelAssignment);
+        info.bitsPerSampleCode = SesfBitsPerSampleCode(audio.bitsPerSample);
+    }
+    return true;
+}
+
+void CTransportStream::ReleaseUnit(std::uint32_t program, std::uint32_t stream) noexcept
+{
+    m_anomalies.Clear();
+    if (m_private.pending && m_private.program == program && m_private.stream == stream) {
+        m_private.pending = false;
+        return;
+    }
+    if (program >= m_programs.size() || stream >= m_programs[program].streams.StreamCount())
+        return;
+    SKeptStream& kept = m_programs[program].streams.Stream(stream);
+    if (!kept.assembler)
+        return;
+    kept.assembler->ResetStatus();
+    kept.assembler->ReleaseUnit();
+    // Units dropped while the next one was completed.
+    m_anomalies.Merge(*kept.assembler);
+    NoteWaiting(program, stream, *kept.assembler);
 }
 
 void CTransportStream::UpdatePcr(std::uint16_t pid) noexcept
@@ -403,7 +532,10 @@ Result CTransportStream::TakePmtDuringStartup(std::uint32_t assembler) noexcept
         std::swap(m_programs[owner].assembling, m_programs[assembler].assembling);
     SProgram& program = m_programs[owner];
     program.hasPmt = true;
-    const Result built = program.streams.Build(*program.assembling, m_historyMode, m_videoBufferSize);
+    const Result built = ReserveSlots(program.assembling->StreamCount()) == RESULT_OK
+                             ? program.streams.Build(*program.assembling, m_historyMode, m_videoBufferSize,
+                                                     m_selectionMode)
+                             : ResultNoMemory;
     if (built != RESULT_OK)
         return built;
     if (++m_pmtsReceived >= m_programEntries)
@@ -442,8 +574,12 @@ Result CTransportStream::TakePmtWhileRunning(std::uint32_t assembler) noexcept
     // streams themselves changed: a new version that merely touches
     // descriptors must not throw away the units under way.
     Result result = RESULT_OK;
-    if (!program.streams.Matches(*program.active))
-        result = program.streams.Build(*program.active, m_historyMode, m_videoBufferSize);
+    if (!program.streams.Matches(*program.active)) {
+        ForgetUnits(owner);
+        result = ReserveSlots(program.active->StreamCount());
+        if (result == RESULT_OK)
+            result = program.streams.Build(*program.active, m_historyMode, m_videoBufferSize, m_selectionMode);
+    }
     RebuildRoutes();
     if (result != RESULT_OK)
         return result;

@@ -15,6 +15,7 @@
 #include "SISection.h"
 #include "StreamSet.h"
 #include "TSHeader.h"
+#include "UnitInfo.h"
 
 #include <array>
 #include <cstdint>
@@ -41,26 +42,6 @@ enum : std::uint32_t {
     DEMUX_PAT_PENDING = 0,
     DEMUX_PMTS_PENDING = 1,
     DEMUX_RUNNING = 2,
-};
-
-// The last PCR seen for a program.
-struct SPcrRecord {
-    // Packet position + PCR_POSITION_OFFSET; -1 until a PCR has been seen.
-    std::int64_t position = -1;
-    std::uint64_t base = 0;
-    std::uint16_t extension = 0;
-};
-
-// Anomalies since the record was last cleared: how many, and the first of
-// the highest severity.
-struct SAnomalyRecord {
-    std::uint32_t count = 0;
-    std::uint32_t code = 0;
-    std::uint32_t severity = 0;
-    std::int64_t position = -1;
-
-    void Merge(const CBuffer2& from) noexcept;
-    void Clear() noexcept { *this = SAnomalyRecord{}; }
 };
 
 // The MPEG-2 video buffer size in bytes for a profile_and_level_indication
@@ -91,7 +72,16 @@ public:
     // ResultAppendFailed.
     Result ProcessPacket() noexcept;
     // Complete PES units waiting in all stream sets.
-    std::uint32_t CompleteUnitCount() const noexcept;
+    std::uint32_t CompleteUnitCount() const noexcept { return static_cast<std::uint32_t>(m_waiting.size()); }
+    // A one-packet private unit waits to be taken.
+    bool PrivateUnitPending() const noexcept { return m_private.pending; }
+    // Describes the first waiting unit (the private one first, then by
+    // program and stream) into the stream and unit fields of `info`; false
+    // when none waits.
+    bool TakeUnit(SUnitInfo& info) const noexcept;
+    // Releases the waiting unit of a program's stream (or the private unit
+    // recorded for it) and clears the anomaly record.
+    void ReleaseUnit(std::uint32_t program, std::uint32_t stream) noexcept;
 
     std::uint32_t Prefix() const noexcept { return m_reader.Prefix(); }
     std::uint32_t Stride() const noexcept { return m_reader.Stride(); }
@@ -189,6 +179,17 @@ private:
     // The packet of a kept elementary stream: the stream set's assembler
     // takes it when the stream is selected.
     Result DispatchElementary(const SPidRoute& route) noexcept;
+    // A packet of a stream whose packets are private units by themselves.
+    void TakePrivatePacket(const SPidRoute& route) noexcept;
+    // Keeps the list of streams with a waiting unit in step with an
+    // assembler that may have completed or released one.
+    void NoteWaiting(std::uint32_t program, std::uint32_t stream, const CPESPacketTs& assembler) noexcept;
+    // Forgets the waiting and private units of a program whose stream set
+    // is rebuilt.
+    void ForgetUnits(std::uint32_t program) noexcept;
+    // Room in the waiting list for `streams` more streams, so noting a unit
+    // never needs memory. ResultNoMemory.
+    Result ReserveSlots(std::uint32_t streams) noexcept;
 
     CTSHeader m_reader;
     std::uint32_t m_historyMode = 0;
@@ -206,6 +207,24 @@ private:
     std::vector<SProgram> m_programs;
     std::array<SPidRoute, PID_COUNT> m_routes{};
     SAnomalyRecord m_anomalies;
+
+    // The streams whose assembler holds a complete unit (at most one each),
+    // in the order they completed.
+    struct SUnitSlot {
+        std::uint32_t program = 0;
+        std::uint32_t stream = 0;
+    };
+    std::vector<SUnitSlot> m_waiting;
+    std::size_t m_slotsReserved = 0;
+    // The pending one-packet private unit.
+    struct SPrivateUnit {
+        bool pending = false;
+        std::uint32_t program = 0;
+        std::uint32_t stream = 0;
+        std::int64_t position = -1;
+        std::uint32_t headerLength = 0;
+    };
+    SPrivateUnit m_private;
 };
 
 }  // namespace parser

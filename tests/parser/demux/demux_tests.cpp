@@ -163,6 +163,41 @@ TEST(StartupTest, TheFirstPacketIsFoundWhereverTheDataBegins)
     }
 }
 
+TEST(StartupTest, UnitsOnAPidWhoseLowByteIs0x47DoNotMoveTheStartIntoThePacket)
+{
+    // 192-byte units on PID 0x0047 or 0x1047 in front of the tables hold 0x47
+    // two bytes behind every sync byte (with 0x1047 the byte before is 0x10). Taken for the sync byte, it would
+    // misplace every unit up to the association, which would be lost.
+    struct Case {
+        std::uint16_t pid;
+        std::size_t cut;
+        // In the sixth unit: the reader looks for its footing again from the
+        // byte behind, where the PID's low byte is the first 0x47.
+        bool lostSync;
+    };
+    for (const Case& c : {Case{0x0047, 0, false}, Case{0x1047, 0, false}, Case{0x0047, 1, false},
+                          Case{0x0047, 0, true}, Case{0x1047, 0, true}}) {
+        SCOPED_TRACE(::testing::Message() << "PID " << c.pid << ", cut " << c.cut << ", lost sync " << c.lostSync);
+        vsktest::CTsStreamBuilder b(192);
+        for (int i = 0; i < 12; ++i)
+            b.Add(Elementary(c.pid));
+        if (c.lostSync)
+            b.BreakSync(5);
+        b.Add(Pat({{1, PMT_PID}}));
+        b.Add(Pmt(PMT_PID, SimplePmt()));
+        const std::size_t pcrPacket = b.Add(Elementary(VIDEO_PID, 4242));
+        b.AddNull(4);
+        const std::vector<std::uint8_t> bytes(b.Bytes().begin() + static_cast<std::ptrdiff_t>(c.cut), b.Bytes().end());
+
+        CDemuxRun run(4);
+        run.Append(bytes);
+        ASSERT_EQ(run.Drain(), RESULT_OK);
+        ASSERT_EQ(run.demux.State(), DEMUX_RUNNING);
+        EXPECT_EQ(run.demux.Pcr(0)->position, static_cast<std::int64_t>(b.UnitOffset(pcrPacket) - c.cut + 10));
+        EXPECT_EQ(run.demux.Anomalies().count, c.lostSync ? 1u : 0u);
+    }
+}
+
 TEST(StartupTest, EveryProgramNeedsItsMapBeforeElementaryDataIsTaken)
 {
     vsktest::CTsStreamBuilder b;

@@ -514,6 +514,104 @@ TEST(TableTest, ASectionEndingInThePacketThatStartsTheNextIsAssembled)
     EXPECT_EQ(map.demux.Anomalies().count, 0u);
 }
 
+TEST(TableTest, EveryMapSectionPackedIntoAPacketIsTaken)
+{
+    // Map sections back to back behind one pointer field on PMT_PID, 0xFF
+    // behind the last.
+    auto pmt = [](std::uint16_t program, std::uint8_t version, std::size_t descriptorBytes = 0,
+                  bool currentNext = true) {
+        vsktest::PmtParams params = SimplePmt(program, version);
+        params.currentNext = currentNext;
+        params.streams[0].pid = static_cast<std::uint16_t>(0x200 + 0x10 * program + version);
+        if (descriptorBytes != 0)
+            params.programInfo = vsktest::MakeDescriptor(0x09, std::vector<std::uint8_t>(descriptorBytes - 2, 0x33));
+        return vsktest::MakePmt(params);
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::uint16_t> programs;
+        std::vector<std::vector<std::uint8_t>> sections;
+        // Of the map in force for each program.
+        std::vector<std::uint8_t> versions;
+    };
+    const Case cases[] = {
+        {"two programs", {1, 2}, {pmt(1, 0), pmt(2, 0)}, {0, 0}},
+        {"two programs, the second one's map first", {1, 2}, {pmt(2, 0), pmt(1, 0)}, {0, 0}},
+        {"the second map running on into the next packet", {1, 2}, {pmt(1, 0, 120), pmt(2, 0, 120)}, {0, 0}},
+        {"three programs", {1, 2, 3}, {pmt(3, 0), pmt(1, 0), pmt(2, 0)}, {0, 0, 0}},
+        // The first completes the start-up, the others are new versions.
+        {"three versions of one map", {1}, {pmt(1, 0), pmt(1, 1), pmt(1, 2)}, {2}},
+        {"a map not yet in force in between", {1, 2}, {pmt(1, 0), pmt(2, 1, 0, false), pmt(2, 0)}, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<vsktest::PatEntry> entries;
+        for (std::uint16_t program : c.programs)
+            entries.push_back({program, PMT_PID});
+        vsktest::CTsStreamBuilder b;
+        b.Add(Pat(entries));
+        const std::size_t first = b.Add(vsktest::PacketizeSections(PMT_PID, c.sections));
+        std::size_t bytes = 1;  // pointer_field
+        for (const auto& section : c.sections)
+            bytes += section.size();
+        ASSERT_EQ(b.PacketCount() - first, (bytes + 183) / 184) << "the sections share their packets";
+        b.AddNull(5);
+
+        CDemuxRun run;
+        run.Append(b.Bytes());
+        ASSERT_EQ(run.Drain(), RESULT_OK);
+        ASSERT_EQ(run.demux.State(), DEMUX_RUNNING);
+        for (std::uint32_t i = 0; i < c.programs.size(); ++i) {
+            SCOPED_TRACE(i);
+            const CPmapSection* map = run.demux.ActivePmt(i);
+            ASSERT_NE(map, nullptr);
+            EXPECT_EQ(map->ProgramNumber(), c.programs[i]);
+            EXPECT_EQ(map->Version(), c.versions[i]);
+            std::uint32_t program = 9, stream = 9;
+            EXPECT_TRUE(run.demux.FindElementaryStream(
+                static_cast<std::uint16_t>(0x200 + 0x10 * c.programs[i] + c.versions[i]), program, stream));
+            EXPECT_EQ(program, i);
+        }
+        EXPECT_EQ(run.demux.Anomalies().count, 0u);
+    }
+}
+
+TEST(TableTest, AnAssociationOrSelectionSectionFollowedByAnotherInItsPacketIsApplied)
+{
+    vsktest::PatParams pat;
+    pat.entries = {{1, PMT_PID}};
+    vsktest::LongSection other;  // not an association section
+    other.tableId = 0x40;
+    other.body = {0xF0, 0x00, 0xF0, 0x00};
+    auto sit = [](std::uint8_t version, std::uint16_t service) {
+        vsktest::SitParams params;
+        params.version = version;
+        params.services = {{service, 4, {}}};
+        return vsktest::MakeSit(params);
+    };
+
+    vsktest::CTsStreamBuilder b;
+    const std::size_t patPacket =
+        b.Add(vsktest::PacketizeSections(vsktest::TS_PID_PAT, {vsktest::MakePat(pat), vsktest::MakeLongSection(other)}));
+    b.Add(vsktest::PacketizeSections(vsktest::TS_PID_SIT, {sit(0, 100), sit(1, 101)}));
+    b.Add(Pmt(PMT_PID, SimplePmt()));
+    b.AddNull(5);
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Step(), RESULT_OK);
+    EXPECT_EQ(run.demux.State(), DEMUX_PMTS_PENDING);
+    // The section behind the association is read, and fails as one.
+    EXPECT_EQ(run.demux.Anomalies().count, 1u);
+    EXPECT_EQ(run.demux.Anomalies().code, AnomalyPatFailed);
+    EXPECT_EQ(run.demux.Anomalies().position, static_cast<std::int64_t>(b.UnitOffset(patPacket)));
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    EXPECT_EQ(run.demux.State(), DEMUX_RUNNING);
+    ASSERT_NE(run.demux.ActiveSit(), nullptr);
+    EXPECT_EQ(run.demux.ActiveSit()->Version(), 1u);
+    EXPECT_EQ(run.demux.ActiveSit()->ServiceId(0), 101);
+}
+
 TEST(TableTest, SelectionInformationIsAppliedByVersion)
 {
     auto sit = [](std::uint8_t version, std::size_t services, bool currentNext = true) {

@@ -252,6 +252,48 @@ TEST(StartupTest, MapPacketsOfAProgramThatHasItsMapAreNotTakenDuringStartup)
     EXPECT_EQ(run.demux.Streams(0)->Generation(), 1u);
 }
 
+TEST(StartupTest, AMapWhoseStreamLoopOverrunsStillEndsStartup)
+{
+    // Good CRCs. The map's audio entry claims 9 descriptor bytes where the
+    // loop has none: the video entry before it is kept and the map applied.
+    // A selection information section whose service loop overruns is
+    // refused, and holds up nothing.
+    static_assert(VIDEO_PID == 0x200 && AUDIO_PID == 0x201);
+    vsktest::LongSection pmt;
+    pmt.tableId = vsktest::TABLE_ID_PMT;
+    pmt.tableIdExtension = 1;
+    pmt.body = {
+        0xE2, 0x00, 0xF0, 0x00,        // PCR_PID 0x200, no program descriptors
+        0x02, 0xE2, 0x00, 0xF0, 0x00,  // video on 0x200
+        0x04, 0xE2, 0x01, 0xF0, 0x09,  // audio on 0x201, 9 descriptor bytes that are not there
+    };
+    vsktest::LongSection sit;
+    sit.tableId = vsktest::TABLE_ID_SIT;
+    sit.bitAfterSyntaxIndicator = true;
+    sit.body = {0xF0, 0x00, 0x00, 0x64, 0xC0, 0x0A};  // service 100, 10 bytes of descriptors missing
+
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{1, PMT_PID}}));
+    const std::size_t sitPacket = b.AddSection(vsktest::TS_PID_SIT, vsktest::MakeLongSection(sit));
+    b.AddSection(PMT_PID, vsktest::MakeLongSection(pmt));
+    b.Add(Elementary(VIDEO_PID, 5555));
+    b.AddNull(4);
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    ASSERT_EQ(run.demux.State(), DEMUX_RUNNING);
+    ASSERT_NE(run.demux.ActivePmt(0), nullptr);
+    EXPECT_EQ(run.demux.ActivePmt(0)->StreamCount(), 1u);
+    std::uint32_t program = 9, stream = 9;
+    EXPECT_TRUE(run.demux.FindElementaryStream(VIDEO_PID, program, stream));
+    EXPECT_FALSE(run.demux.FindElementaryStream(AUDIO_PID, program, stream));
+    EXPECT_EQ(run.demux.Pcr(0)->base, 5555u);
+    EXPECT_EQ(run.demux.ActiveSit(), nullptr);
+    EXPECT_EQ(run.demux.Anomalies().count, 1u);
+    EXPECT_EQ(run.demux.Anomalies().code, AnomalySitFailed);
+    EXPECT_EQ(run.demux.Anomalies().position, static_cast<std::int64_t>(b.UnitOffset(sitPacket)));
+}
+
 TEST(StartupTest, NetworkEntriesWaitForNoMap)
 {
     vsktest::CTsStreamBuilder b;

@@ -581,6 +581,10 @@ TEST(TableTest, EveryMapSectionPackedIntoAPacketIsTaken)
         {"two programs, the second one's map first", {1, 2}, {pmt(2, 0), pmt(1, 0)}, {0, 0}},
         {"the second map running on into the next packet", {1, 2}, {pmt(1, 0, 120), pmt(2, 0, 120)}, {0, 0}},
         {"three programs", {1, 2, 3}, {pmt(3, 0), pmt(1, 0), pmt(2, 0)}, {0, 0, 0}},
+        // The second map is finished by the bytes ahead of the pointer field
+        // of the packet in which the third begins.
+        {"the second map finished ahead of the next pointer field", {1, 2, 3},
+         {pmt(1, 0, 120), pmt(2, 0, 120), pmt(3, 0)}, {0, 0, 0}},
         // The first completes the start-up, the others are new versions.
         {"three versions of one map", {1}, {pmt(1, 0), pmt(1, 1), pmt(1, 2)}, {2}},
         {"a map not yet in force in between", {1, 2}, {pmt(1, 0), pmt(2, 1, 0, false), pmt(2, 0)}, {0, 0}},

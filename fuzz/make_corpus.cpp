@@ -164,6 +164,28 @@ Bytes Ts192PrefixSync(std::size_t k)
     return ts.Take();
 }
 
+// Units on PID 0x0047 in front of the tables (0x47 two bytes behind every
+// sync byte, which must not move the unit start); two programs whose maps
+// share one packet, the second map's last entry overrunning its loop.
+Bytes Ts192PackedMaps()
+{
+    CTsStreamBuilder ts(TS_UNIT_SIZE_192);
+    for (int i = 0; i < 8; ++i)
+        AddVideo(ts, 80000 + 100u * static_cast<unsigned>(i), 10, 0x0047, false);
+    ts.AddSection(TS_PID_PAT, Pat({{1, PID_PMT}, {2, PID_PMT}}));
+    LongSection overrun;
+    overrun.tableId = TABLE_ID_PMT;
+    overrun.tableIdExtension = 2;
+    overrun.body = {0xE3, 0x00, 0xF0, 0x00, 0x1B, 0xE3, 0x00, 0xF0, 0x00, 0x81, 0xE3, 0x01, 0xF0, 0x07};
+    ts.AddSections(PID_PMT, {Pmt(1, PID_VIDEO, {{0x02, PID_VIDEO, {}}, {0x04, PID_AUDIO, {}}}),
+                             MakeLongSection(overrun)});
+    AddVideo(ts, 90000, 300);
+    AddVideo(ts, 90000, 300, 0x0300);
+    AddVideo(ts, 93003, 10);
+    AddVideo(ts, 93003, 10, 0x0300);
+    return ts.Take();
+}
+
 Bytes StartInsideUnit(std::size_t unitSize, std::size_t skip)
 {
     Bytes bytes = Regular(unitSize).Take();
@@ -687,6 +709,7 @@ const std::vector<SSeed>& Seeds()
         {"ts192-prefix-sync-2", 0x42, [] { return Ts192PrefixSync(2); }},
         {"ts192-prefix-sync-3", 0x21, [] { return Ts192PrefixSync(3); }},
         {"ts192-lost-sync", 0x05, Ts192ZeroPrefixLostSync},
+        {"ts192-packed-maps", WHOLE_THEN_192, Ts192PackedMaps},
         {"ts192-truncated", 0x1C, Ts192Truncated},
         {"ps-mpeg2", 0x02, [] { return Ps(false); }},
         {"ps-mpeg1", 0x29, [] { return Ps(true); }},

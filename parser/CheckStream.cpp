@@ -31,6 +31,35 @@ bool IsStartCodePrefix(const std::uint8_t* p) noexcept
     return p[0] == 0 && p[1] == 0 && p[2] == 1;
 }
 
+// The header bytes behind a sync byte: the flags and PID, and the byte with
+// adaptation_field_control and continuity_counter.
+constexpr std::size_t HEADER_REST = 3;
+// A sync byte this far behind another may be the low byte of the other's PID.
+constexpr std::size_t PID_LOW_BYTE_DISTANCE = 2;
+
+// How well the bytes behind the sync byte at `sync` and the n - 1 at the
+// stride behind it read as packet headers: a point for each header whose
+// adaptation_field_control is not the reserved 00, and one for each whose
+// PID is that of the unit before and whose continuity_counter follows it.
+std::uint32_t HeaderScore(const std::uint8_t* sync, std::size_t stride, std::uint32_t n) noexcept
+{
+    std::uint32_t score = 0;
+    std::uint32_t previousPid = UINT32_MAX;
+    std::uint32_t previousCounter = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint8_t* const h = sync + std::size_t{i} * stride;
+        const std::uint32_t pid = ((h[1] & 0x1Fu) << 8) | h[2];
+        const std::uint32_t counter = h[3] & 0x0Fu;
+        if ((h[3] & 0x30u) != 0)
+            ++score;
+        if (pid == previousPid && counter == ((previousCounter + 1) & 0x0Fu))
+            ++score;
+        previousPid = pid;
+        previousCounter = counter;
+    }
+    return score;
+}
+
 }  // namespace
 
 std::int32_t CheckPacketRun(CBitstream& bits, std::uint32_t prefix, std::uint32_t n,
@@ -41,10 +70,6 @@ std::int32_t CheckPacketRun(CBitstream& bits, std::uint32_t prefix, std::uint32_
     const std::uint8_t* const start = bits.Start();
     const std::size_t size = static_cast<std::size_t>(bits.End() - start);
     const std::size_t stride = prefix + TS_PACKET_SIZE;
-    // From a unit start: the unit's sync byte, the bytes behind it that would
-    // be the real sync byte if the one found lay in a prefix, and the next
-    // unit's sync byte.
-    const std::size_t stepBytes = 2 * prefix + TS_PACKET_SIZE + 1;
 
     // The search failed for want of bytes. It goes on at `resume`, a sync
     // byte still to be tried or the end of the bytes searched (those between
@@ -58,7 +83,6 @@ std::int32_t CheckPacketRun(CBitstream& bits, std::uint32_t prefix, std::uint32_
     };
 
     for (;;) {
-        std::array<std::uint32_t, PREFIX_MAX> counters{};
         const std::int64_t found = bits.FindSyncByte();
         if (found < 0)
             return needMore(size);
@@ -67,40 +91,68 @@ std::int32_t CheckPacketRun(CBitstream& bits, std::uint32_t prefix, std::uint32_
             bits.SeekFromStart(s + 1);
             continue;
         }
-        std::size_t u = s - prefix;
-        std::size_t unit = u;
         bool broken = false;
-        for (std::uint32_t step = 1; step < n; ++step) {
-            if (size - unit < stepBytes)
+        for (std::uint32_t step = 1; step < n && !broken; ++step) {
+            const std::size_t at = s + std::size_t{step} * stride;
+            if (at >= size)
                 return needMore(s);
-            const std::uint8_t* const p = start + unit;
-            for (std::uint32_t j = 0; j < prefix; ++j) {
-                if (p[prefix + 1 + j] == TS_SYNC_BYTE)
-                    ++counters[j];
-            }
-            if (p[2 * prefix + TS_PACKET_SIZE] != TS_SYNC_BYTE) {
-                broken = true;
-                break;
-            }
-            unit += stride;
+            broken = start[at] != TS_SYNC_BYTE;
         }
         if (broken) {
             bits.SeekFromStart(s + 1);
             continue;
         }
-        // A sync byte that every unit repeats a few bytes further on means
-        // the one found was a prefix byte: the real unit starts behind it.
-        for (std::uint32_t j = prefix; j-- > 0;) {
-            if (counters[j] != n - 1)
+
+        // 0x47 that repeats in every unit within a prefix's length of the
+        // sync byte found gives the run other possible starts. The byte found
+        // may lie in a prefix (an arrival time byte that stays 0x47), the
+        // real sync byte behind it; or it is the real one and a header byte
+        // behind it is 0x47 (a PID such as 0x0047); or it is that header byte
+        // and the real sync byte comes before it, where the search did not
+        // look or found it too close to the start for a whole unit. A
+        // candidate before it is taken from the next unit on.
+        std::array<std::size_t, 2 * PREFIX_MAX + 1> candidates{};
+        std::size_t count = 0;
+        for (std::size_t shift = 0; shift <= 2 * std::size_t{prefix}; ++shift) {
+            if (shift == prefix)
                 continue;
-            if (size - unit < prefix + 2 + j)
+            // Units 0 .. n - 2 of every candidate lie before the last sync
+            // byte of the run, which is buffered.
+            const std::size_t first = shift < prefix ? s + stride - (prefix - shift) : s + (shift - prefix);
+            bool repeats = true;
+            for (std::uint32_t i = 0; i + 1 < n && repeats; ++i)
+                repeats = start[first + std::size_t{i} * stride] == TS_SYNC_BYTE;
+            if (!repeats)
+                continue;
+            const std::size_t last = first + std::size_t{n - 1} * stride;
+            if (last >= size)
                 return needMore(s);
-            if (start[unit + prefix + 1 + j] == TS_SYNC_BYTE) {
-                u += j + 1;
-                break;
+            if (start[last] != TS_SYNC_BYTE)
+                continue;
+            if (size - last <= HEADER_REST)
+                return needMore(s);
+            candidates[count++] = first;
+        }
+        // The start whose units read best as packet headers wins. On equal
+        // terms the later one does, as a prefix byte is the likelier 0x47,
+        // except two bytes on, where a PID's low byte is.
+        std::size_t sync = s;
+        if (count != 0) {
+            candidates[count++] = s;
+            const auto phase = [&](std::size_t at) { return at > s + prefix ? at - stride : at; };
+            std::sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(count),
+                      [&](std::size_t x, std::size_t y) { return phase(x) < phase(y); });
+            std::uint32_t best = 0;
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint32_t score = HeaderScore(start + candidates[i], stride, n);
+                if (i == 0 || score > best ||
+                    (score == best && phase(candidates[i]) - phase(sync) != PID_LOW_BYTE_DISTANCE)) {
+                    sync = candidates[i];
+                    best = score;
+                }
             }
         }
-        bits.SeekFromStart(u);
+        bits.SeekFromStart(sync - prefix);
         return 0;
     }
 }

@@ -15,9 +15,11 @@ namespace parser {
 
 // Looks from the cursor for n units of stride prefix + 188 whose sync bytes
 // all lie where they belong (prefix 0 or 4). Success (0): the cursor is on the
-// first unit's first byte. When the first sync byte found lies inside a
-// prefix (a prefix byte that happens to be 0x47 in every unit), the unit start
-// is moved forward onto the true one.
+// first unit's first byte. When 0x47 repeats in every unit close behind the
+// first sync byte found, that one may lie inside a prefix (a prefix byte that
+// happens to be 0x47 in every unit) or be the real one with a header byte of
+// 0x47 behind it (a PID such as 0x0047): the start whose units read as packet
+// headers is taken.
 //
 // Failure (-1): no run in the bytes at hand. The cursor is then left where the
 // bytes worth keeping begin, and *resumeFrom (when given) receives the offset

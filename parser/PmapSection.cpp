@@ -111,9 +111,13 @@ Result CPmapSection::ParseBody(SSectionHeader& header) noexcept
     Advance(m_work.programInfoLength);
     m_work.system = CMediaCoreDecSysRegDesc::Classify(programInfo, m_work.programInfoLength);
 
-    while (loopLeft != 0) {
-        if (loopLeft < PMT_STREAM_HEAD_BYTES)
-            return Reject(ResultSectionMalformed);
+    // An entry that overruns the stream loop (its five bytes, or its
+    // descriptors, which would reach into the CRC field) ends the loop: the
+    // entries before it are kept and the map is applied. Refused whole, a
+    // map whose CRC vouches for it would never arrive, and its program would
+    // hold up the start-up for good. An overrunning program_info_length
+    // leaves nothing to trust and still refuses the section.
+    while (loopLeft >= PMT_STREAM_HEAD_BYTES) {
         SPmtStream stream;
         stream.streamType = static_cast<std::uint8_t>(ReadBits(8));
         SkipBits(3);
@@ -121,11 +125,8 @@ Result CPmapSection::ParseBody(SSectionHeader& header) noexcept
         SkipBits(4);
         stream.esInfoLength = static_cast<std::uint16_t>(ReadBits(12));
         loopLeft -= PMT_STREAM_HEAD_BYTES;
-        // Bounded by what is left of the stream loop, not merely of the
-        // section: descriptors reaching into the next entry or the CRC field
-        // would be read as both.
         if (stream.esInfoLength > loopLeft)
-            return Reject(ResultSectionMalformed);
+            break;
         if (IsSupportedStreamType(stream.streamType, m_work.system)) {
             stream.descriptorOffset = static_cast<std::uint32_t>(m_work.descriptors.size());
             m_work.descriptors.insert(m_work.descriptors.end(), Cursor(), Cursor() + stream.esInfoLength);

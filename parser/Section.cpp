@@ -109,6 +109,7 @@ void CSection::RememberPacket(const CTSHeader& packetReader) noexcept
     m_packetPositions[m_positionIndex] = packetReader.PacketPosition();
     if (m_packetsTaken == 0)
         m_firstPacketHeader = packetReader.Header();
+    m_lastPacketHeader = packetReader.Header();
     m_positionIndex = (m_positionIndex + 1) % SECTION_POSITION_RING;
     ++m_packetsTaken;
 }
@@ -190,10 +191,43 @@ void CSection::Publish(const SSectionHeader& header) noexcept
             m_publishedPositions[i] = m_packetPositions[(m_positionIndex + i) % SECTION_POSITION_RING];
     }
     m_publishedFirstHeader = m_firstPacketHeader;
-
-    Clear();
-    ResetAssembly();
     m_awaitingSection = 0;
+
+    // The packet that ended this section is the first of the next one.
+    const bool fromPacket = m_packetsTaken != 0;
+    const std::int64_t lastPosition =
+        m_packetPositions[(m_positionIndex + SECTION_POSITION_RING - 1) % SECTION_POSITION_RING];
+    ResetAssembly();
+    if (Used() == bytes || SectionStart()[bytes] == SECTION_STUFFING) {
+        Clear();
+        return;
+    }
+    SeekFromStart(bytes);
+    Compact();
+    if (fromPacket) {
+        m_packetPositions[0] = lastPosition;
+        m_firstPacketHeader = m_lastPacketHeader;
+        m_positionIndex = 1;
+        m_packetsTaken = 1;
+    }
+}
+
+Result CSection::TakeHeldSection(CSection& from) noexcept
+{
+    const std::uint32_t held = from.Used();
+    if (&from == this || held == 0)
+        return RESULT_OK;
+    Clear();
+    const bool appended = Append(from.Start(), held) == held;
+    m_lastContinuity = from.m_lastContinuity;
+    m_packetPositions = from.m_packetPositions;
+    m_positionIndex = from.m_positionIndex;
+    m_packetsTaken = from.m_packetsTaken;
+    m_firstPacketHeader = from.m_firstPacketHeader;
+    m_lastPacketHeader = from.m_lastPacketHeader;
+    from.Clear();
+    from.ResetAssembly();
+    return appended ? RESULT_OK : ResultAppendFailed;
 }
 
 }  // namespace parser

@@ -2,8 +2,9 @@
 // transport packets of a PID, checks continuity, and validates the section
 // header and CRC. CPASection, CPmapSection and CSISection parse the three
 // tables the demultiplexer uses. A section object alternates between
-// assembling (bytes accumulating) and published (result record valid, buffer
-// empty). Nothing is thrown.
+// assembling (bytes accumulating) and published (result record valid); a
+// published section's buffer holds only the head of a section that began
+// behind it in the same packet, if any. Nothing is thrown.
 //
 // The published state (header, result record, packet positions, first packet
 // header, CRC) always describes the last section that passed every check: a
@@ -28,6 +29,8 @@ inline constexpr std::uint32_t SECTION_POSITION_RING = 23;
 inline constexpr std::uint32_t SECTION_HEADER_BYTES = 3;
 inline constexpr std::uint32_t SECTION_CRC_BYTES = 4;
 inline constexpr std::uint8_t TABLE_ID_FORBIDDEN = 0xFF;
+// Fills a packet behind its last section.
+inline constexpr std::uint8_t SECTION_STUFFING = 0xFF;
 inline constexpr std::uint8_t CONTINUITY_NONE = 0xFF;
 inline constexpr std::uint8_t SECTION_VERSION_NONE = 0xFF;
 
@@ -72,6 +75,11 @@ public:
     // one or the bytes are not there (ResultNeedMoreData); the reader is
     // left on the pointer field, for Collect to take the packet as usual.
     Result CollectTail(const CTSHeader& packetReader, std::uint32_t length) noexcept;
+    // Takes over the section `from` holds (bytes, packets, continuity), the
+    // one that began behind the section it published, and leaves it empty;
+    // nothing happens when `from` holds nothing or is this object. 0 or
+    // ResultAppendFailed.
+    Result TakeHeldSection(CSection& from) noexcept;
 
     const SSectionHeader& Header() const noexcept { return m_header; }
     bool AwaitingSection() const noexcept { return m_awaitingSection != 0; }
@@ -107,8 +115,10 @@ protected:
     // the buffer is emptied, the object waits for a section again and the
     // result is ResultCrcMismatch.
     Result VerifyCrc(const SSectionHeader& header) noexcept;
-    // Makes `header` and the packets that carried it the published state and
-    // empties the buffer (bytes behind the section go with it).
+    // Makes `header` and the packets that carried it the published state.
+    // The bytes behind the section, when they do not begin with stuffing,
+    // begin the next section, carried by the same last packet: they stay in
+    // the buffer. Otherwise it is emptied.
     void Publish(const SSectionHeader& header) noexcept;
     // The first byte of the buffered section.
     const std::uint8_t* SectionStart() const noexcept { return m_start; }
@@ -121,6 +131,7 @@ protected:
     std::uint32_t m_positionIndex = 0;
     std::uint32_t m_packetsTaken = 0;
     STsPacketHeader m_firstPacketHeader;
+    STsPacketHeader m_lastPacketHeader;
     std::uint32_t m_awaitingSection = 1;
     std::uint32_t m_crc = 0;
     std::uint32_t m_sectionBytes = 0;

@@ -355,6 +355,9 @@ Result CTransportStream::AssembleSection(CSection& section, std::uint32_t anomal
         result = section.CollectTail(m_reader, pointer);
         if (result == RESULT_OK)
             result = section.Parse();
+    } else if (part == SECTION_NEXT) {
+        // The packet's bytes are all collected already.
+        result = section.Parse();
     } else if ((result = m_reader.ReadPointerField()) == RESULT_OK) {
         result = section.Collect(m_reader);
         if (result == ResultDiscontinuity)
@@ -368,7 +371,6 @@ Result CTransportStream::AssembleSection(CSection& section, std::uint32_t anomal
     }
     switch (result) {
     case RESULT_OK:
-        return section.CurrentNext() != 0 ? RESULT_OK : ResultNeedMoreData;
     case ResultNeedMoreData:
     case ResultNoMemory:
     case ResultAppendFailed:
@@ -383,24 +385,53 @@ Result CTransportStream::AssembleSection(CSection& section, std::uint32_t anomal
     }
 }
 
-Result CTransportStream::HandlePat() noexcept
+template <typename TAssembler, typename TApply>
+Result CTransportStream::TakeSections(std::uint32_t anomaly, TAssembler assembler, TApply apply) noexcept
 {
     for (const ESectionPart part : {SECTION_TAIL, SECTION_REST}) {
-        const Result result = AssembleSection(*m_patAssembling, AnomalyPatFailed, part);
-        if (result == ResultNeedMoreData)
-            continue;
-        if (result != RESULT_OK)
+        CSection* section = assembler();
+        if (section == nullptr)
+            return RESULT_OK;
+        Result result = AssembleSection(*section, anomaly, part);
+        while (result == RESULT_OK) {
+            // A section that is not yet in force is checked and passed over.
+            if (section->CurrentNext() != 0) {
+                const Result applied = apply(*section);
+                if (applied != RESULT_OK)
+                    return applied;
+            }
+            // Applying it may have moved the PID's assembly to another object.
+            CSection* const next = assembler();
+            if (next == nullptr) {
+                section->Clear();
+                break;
+            }
+            const Result handed = next->TakeHeldSection(*section);
+            if (handed != RESULT_OK)
+                return handed;
+            section = next;
+            // The bytes ahead of a pointer field belong to the section held
+            // and to no other; behind it, sections may follow one another.
+            result = part == SECTION_REST ? AssembleSection(*section, anomaly, SECTION_NEXT) : ResultNeedMoreData;
+        }
+        if (result != RESULT_OK && result != ResultNeedMoreData)
             return result;
-        // The first association section decides the programs; later ones
-        // are checked but change nothing.
-        if (m_state != DEMUX_PAT_PENDING)
-            continue;
-        std::swap(m_patAssembling, m_patActive);
-        const Result applied = ApplyPat();
-        if (applied != RESULT_OK)
-            return applied;
     }
     return RESULT_OK;
+}
+
+Result CTransportStream::HandlePat() noexcept
+{
+    return TakeSections(
+        AnomalyPatFailed, [this]() noexcept -> CSection* { return m_patAssembling.get(); },
+        [this](CSection&) noexcept {
+            // The first association section decides the programs; later ones
+            // are checked but change nothing.
+            if (m_state != DEMUX_PAT_PENDING)
+                return RESULT_OK;
+            std::swap(m_patAssembling, m_patActive);
+            return ApplyPat();
+        });
 }
 
 Result CTransportStream::ApplyPat() noexcept
@@ -437,23 +468,18 @@ Result CTransportStream::ApplyPat() noexcept
 
 Result CTransportStream::HandleSit() noexcept
 {
-    for (const ESectionPart part : {SECTION_TAIL, SECTION_REST}) {
-        const Result result = AssembleSection(*m_sitAssembling, AnomalySitFailed, part);
-        if (result == ResultNeedMoreData)
-            continue;
-        if (result != RESULT_OK)
-            return result;
-        if (m_sitApplied && m_sitAssembling->Version() == m_sitActive->Version())
-            continue;
-        std::swap(m_sitAssembling, m_sitActive);
-        m_sitApplied = true;
-        // The section that was in force goes back to assembling: it starts
-        // afresh, without the continuity state of the time it was assembled.
-        const Result prepared = m_sitAssembling->Prepare(SIT_CAPACITY);
-        if (prepared != RESULT_OK)
-            return prepared;
-    }
-    return RESULT_OK;
+    return TakeSections(
+        AnomalySitFailed, [this]() noexcept -> CSection* { return m_sitAssembling.get(); },
+        [this](CSection&) noexcept {
+            if (m_sitApplied && m_sitAssembling->Version() == m_sitActive->Version())
+                return RESULT_OK;
+            std::swap(m_sitAssembling, m_sitActive);
+            m_sitApplied = true;
+            // The section that was in force goes back to assembling: it starts
+            // afresh, without the continuity state of the time it was
+            // assembled.
+            return m_sitAssembling->Prepare(SIT_CAPACITY);
+        });
 }
 
 std::uint32_t CTransportStream::PmtAssembler(std::uint16_t pid) const noexcept
@@ -472,23 +498,19 @@ std::uint32_t CTransportStream::PmtAssembler(std::uint16_t pid) const noexcept
 
 Result CTransportStream::HandlePmt(std::uint16_t pid) noexcept
 {
-    for (const ESectionPart part : {SECTION_TAIL, SECTION_REST}) {
-        // Asked again for the second part: the first may have completed the
-        // start-up or given the program its map.
-        const std::uint32_t assembler = PmtAssembler(pid);
-        if (assembler == PID_COUNT)
-            return RESULT_OK;
-        const Result result = AssembleSection(*m_programs[assembler].assembling, AnomalyPmtFailed, part);
-        if (result == ResultNeedMoreData)
-            continue;
-        if (result != RESULT_OK)
-            return result;
-        const Result taken =
-            m_state == DEMUX_RUNNING ? TakePmtWhileRunning(assembler) : TakePmtDuringStartup(assembler);
-        if (taken != RESULT_OK)
-            return taken;
-    }
-    return RESULT_OK;
+    // The program whose object gave the section being applied.
+    std::uint32_t assembler = PID_COUNT;
+    return TakeSections(
+        AnomalyPmtFailed,
+        [this, pid, &assembler]() noexcept -> CSection* {
+            // Asked anew for each section: the one before may have given its
+            // program a map or completed the start-up.
+            assembler = PmtAssembler(pid);
+            return assembler == PID_COUNT ? nullptr : m_programs[assembler].assembling.get();
+        },
+        [this, &assembler](CSection&) noexcept {
+            return m_state == DEMUX_RUNNING ? TakePmtWhileRunning(assembler) : TakePmtDuringStartup(assembler);
+        });
 }
 
 bool CTransportStream::FindPmtOwner(std::uint16_t pid, std::uint16_t programNumber, std::uint32_t& owner) const noexcept

@@ -156,14 +156,23 @@ private:
     Result HandlePmt(std::uint16_t pid) noexcept;
     // A table packet is taken in two parts: first the tail of the section
     // held, which the bytes ahead of the pointer field finish, then the
-    // section that starts (or continues) in the packet. Each part may
-    // publish a section, so one packet can give two.
-    enum ESectionPart { SECTION_TAIL, SECTION_REST };
+    // section that starts (or continues) in the packet, and each section
+    // that follows a published one in it (SECTION_NEXT), up to stuffing or
+    // the packet's end. So one packet can give several sections.
+    enum ESectionPart { SECTION_TAIL, SECTION_REST, SECTION_NEXT };
     // Collection and parse of one part: 0 once a section was published,
     // ResultNeedMoreData while it is incomplete, when the part holds nothing
     // or after a failure (reported as `anomaly`), or ResultNoMemory /
     // ResultAppendFailed.
     Result AssembleSection(CSection& section, std::uint32_t anomaly, ESectionPart part) noexcept;
+    // Takes the packet on a table PID in its parts. `assembler()` gives the
+    // section object that assembles on the PID at that moment (null: none);
+    // `apply(section)` takes each published section in force. A section
+    // begun behind a published one goes to the object that assembles after
+    // it. 0, or the first failure of ResultNoMemory, ResultAppendFailed or
+    // of `apply`.
+    template <typename TAssembler, typename TApply>
+    Result TakeSections(std::uint32_t anomaly, TAssembler assembler, TApply apply) noexcept;
     // The program whose map section assembler takes a packet on `pid`, or
     // PID_COUNT when none does.
     std::uint32_t PmtAssembler(std::uint16_t pid) const noexcept;

@@ -163,6 +163,41 @@ TEST(StartupTest, TheFirstPacketIsFoundWhereverTheDataBegins)
     }
 }
 
+TEST(StartupTest, UnitsOnAPidWhoseLowByteIs0x47DoNotMoveTheStartIntoThePacket)
+{
+    // 192-byte units on PID 0x0047 or 0x1047 in front of the tables hold 0x47
+    // two bytes behind every sync byte (with 0x1047 the byte before is 0x10). Taken for the sync byte, it would
+    // misplace every unit up to the association, which would be lost.
+    struct Case {
+        std::uint16_t pid;
+        std::size_t cut;
+        // In the sixth unit: the reader looks for its footing again from the
+        // byte behind, where the PID's low byte is the first 0x47.
+        bool lostSync;
+    };
+    for (const Case& c : {Case{0x0047, 0, false}, Case{0x1047, 0, false}, Case{0x0047, 1, false},
+                          Case{0x0047, 0, true}, Case{0x1047, 0, true}}) {
+        SCOPED_TRACE(::testing::Message() << "PID " << c.pid << ", cut " << c.cut << ", lost sync " << c.lostSync);
+        vsktest::CTsStreamBuilder b(192);
+        for (int i = 0; i < 12; ++i)
+            b.Add(Elementary(c.pid));
+        if (c.lostSync)
+            b.BreakSync(5);
+        b.Add(Pat({{1, PMT_PID}}));
+        b.Add(Pmt(PMT_PID, SimplePmt()));
+        const std::size_t pcrPacket = b.Add(Elementary(VIDEO_PID, 4242));
+        b.AddNull(4);
+        const std::vector<std::uint8_t> bytes(b.Bytes().begin() + static_cast<std::ptrdiff_t>(c.cut), b.Bytes().end());
+
+        CDemuxRun run(4);
+        run.Append(bytes);
+        ASSERT_EQ(run.Drain(), RESULT_OK);
+        ASSERT_EQ(run.demux.State(), DEMUX_RUNNING);
+        EXPECT_EQ(run.demux.Pcr(0)->position, static_cast<std::int64_t>(b.UnitOffset(pcrPacket) - c.cut + 10));
+        EXPECT_EQ(run.demux.Anomalies().count, c.lostSync ? 1u : 0u);
+    }
+}
+
 TEST(StartupTest, EveryProgramNeedsItsMapBeforeElementaryDataIsTaken)
 {
     vsktest::CTsStreamBuilder b;
@@ -215,6 +250,48 @@ TEST(StartupTest, MapPacketsOfAProgramThatHasItsMapAreNotTakenDuringStartup)
     EXPECT_EQ(run.demux.ActivePmt(0)->Version(), 0u);
     EXPECT_EQ(run.demux.ActivePmt(0)->StreamCount(), 2u);
     EXPECT_EQ(run.demux.Streams(0)->Generation(), 1u);
+}
+
+TEST(StartupTest, AMapWhoseStreamLoopOverrunsStillEndsStartup)
+{
+    // Good CRCs. The map's audio entry claims 9 descriptor bytes where the
+    // loop has none: the video entry before it is kept and the map applied.
+    // A selection information section whose service loop overruns is
+    // refused, and holds up nothing.
+    static_assert(VIDEO_PID == 0x200 && AUDIO_PID == 0x201);
+    vsktest::LongSection pmt;
+    pmt.tableId = vsktest::TABLE_ID_PMT;
+    pmt.tableIdExtension = 1;
+    pmt.body = {
+        0xE2, 0x00, 0xF0, 0x00,        // PCR_PID 0x200, no program descriptors
+        0x02, 0xE2, 0x00, 0xF0, 0x00,  // video on 0x200
+        0x04, 0xE2, 0x01, 0xF0, 0x09,  // audio on 0x201, 9 descriptor bytes that are not there
+    };
+    vsktest::LongSection sit;
+    sit.tableId = vsktest::TABLE_ID_SIT;
+    sit.bitAfterSyntaxIndicator = true;
+    sit.body = {0xF0, 0x00, 0x00, 0x64, 0xC0, 0x0A};  // service 100, 10 bytes of descriptors missing
+
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{1, PMT_PID}}));
+    const std::size_t sitPacket = b.AddSection(vsktest::TS_PID_SIT, vsktest::MakeLongSection(sit));
+    b.AddSection(PMT_PID, vsktest::MakeLongSection(pmt));
+    b.Add(Elementary(VIDEO_PID, 5555));
+    b.AddNull(4);
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    ASSERT_EQ(run.demux.State(), DEMUX_RUNNING);
+    ASSERT_NE(run.demux.ActivePmt(0), nullptr);
+    EXPECT_EQ(run.demux.ActivePmt(0)->StreamCount(), 1u);
+    std::uint32_t program = 9, stream = 9;
+    EXPECT_TRUE(run.demux.FindElementaryStream(VIDEO_PID, program, stream));
+    EXPECT_FALSE(run.demux.FindElementaryStream(AUDIO_PID, program, stream));
+    EXPECT_EQ(run.demux.Pcr(0)->base, 5555u);
+    EXPECT_EQ(run.demux.ActiveSit(), nullptr);
+    EXPECT_EQ(run.demux.Anomalies().count, 1u);
+    EXPECT_EQ(run.demux.Anomalies().code, AnomalySitFailed);
+    EXPECT_EQ(run.demux.Anomalies().position, static_cast<std::int64_t>(b.UnitOffset(sitPacket)));
 }
 
 TEST(StartupTest, NetworkEntriesWaitForNoMap)
@@ -477,6 +554,108 @@ TEST(TableTest, ASectionEndingInThePacketThatStartsTheNextIsAssembled)
     std::uint32_t program = 9, stream = 9;
     EXPECT_TRUE(map.demux.FindElementaryStream(0x401 + 21, program, stream));
     EXPECT_EQ(map.demux.Anomalies().count, 0u);
+}
+
+TEST(TableTest, EveryMapSectionPackedIntoAPacketIsTaken)
+{
+    // Map sections back to back behind one pointer field on PMT_PID, 0xFF
+    // behind the last.
+    auto pmt = [](std::uint16_t program, std::uint8_t version, std::size_t descriptorBytes = 0,
+                  bool currentNext = true) {
+        vsktest::PmtParams params = SimplePmt(program, version);
+        params.currentNext = currentNext;
+        params.streams[0].pid = static_cast<std::uint16_t>(0x200 + 0x10 * program + version);
+        if (descriptorBytes != 0)
+            params.programInfo = vsktest::MakeDescriptor(0x09, std::vector<std::uint8_t>(descriptorBytes - 2, 0x33));
+        return vsktest::MakePmt(params);
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::uint16_t> programs;
+        std::vector<std::vector<std::uint8_t>> sections;
+        // Of the map in force for each program.
+        std::vector<std::uint8_t> versions;
+    };
+    const Case cases[] = {
+        {"two programs", {1, 2}, {pmt(1, 0), pmt(2, 0)}, {0, 0}},
+        {"two programs, the second one's map first", {1, 2}, {pmt(2, 0), pmt(1, 0)}, {0, 0}},
+        {"the second map running on into the next packet", {1, 2}, {pmt(1, 0, 120), pmt(2, 0, 120)}, {0, 0}},
+        {"three programs", {1, 2, 3}, {pmt(3, 0), pmt(1, 0), pmt(2, 0)}, {0, 0, 0}},
+        // The second map is finished by the bytes ahead of the pointer field
+        // of the packet in which the third begins.
+        {"the second map finished ahead of the next pointer field", {1, 2, 3},
+         {pmt(1, 0, 120), pmt(2, 0, 120), pmt(3, 0)}, {0, 0, 0}},
+        // The first completes the start-up, the others are new versions.
+        {"three versions of one map", {1}, {pmt(1, 0), pmt(1, 1), pmt(1, 2)}, {2}},
+        {"a map not yet in force in between", {1, 2}, {pmt(1, 0), pmt(2, 1, 0, false), pmt(2, 0)}, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<vsktest::PatEntry> entries;
+        for (std::uint16_t program : c.programs)
+            entries.push_back({program, PMT_PID});
+        vsktest::CTsStreamBuilder b;
+        b.Add(Pat(entries));
+        const std::size_t first = b.Add(vsktest::PacketizeSections(PMT_PID, c.sections));
+        std::size_t bytes = 1;  // pointer_field
+        for (const auto& section : c.sections)
+            bytes += section.size();
+        ASSERT_EQ(b.PacketCount() - first, (bytes + 183) / 184) << "the sections share their packets";
+        b.AddNull(5);
+
+        CDemuxRun run;
+        run.Append(b.Bytes());
+        ASSERT_EQ(run.Drain(), RESULT_OK);
+        ASSERT_EQ(run.demux.State(), DEMUX_RUNNING);
+        for (std::uint32_t i = 0; i < c.programs.size(); ++i) {
+            SCOPED_TRACE(i);
+            const CPmapSection* map = run.demux.ActivePmt(i);
+            ASSERT_NE(map, nullptr);
+            EXPECT_EQ(map->ProgramNumber(), c.programs[i]);
+            EXPECT_EQ(map->Version(), c.versions[i]);
+            std::uint32_t program = 9, stream = 9;
+            EXPECT_TRUE(run.demux.FindElementaryStream(
+                static_cast<std::uint16_t>(0x200 + 0x10 * c.programs[i] + c.versions[i]), program, stream));
+            EXPECT_EQ(program, i);
+        }
+        EXPECT_EQ(run.demux.Anomalies().count, 0u);
+    }
+}
+
+TEST(TableTest, AnAssociationOrSelectionSectionFollowedByAnotherInItsPacketIsApplied)
+{
+    vsktest::PatParams pat;
+    pat.entries = {{1, PMT_PID}};
+    vsktest::LongSection other;  // not an association section
+    other.tableId = 0x40;
+    other.body = {0xF0, 0x00, 0xF0, 0x00};
+    auto sit = [](std::uint8_t version, std::uint16_t service) {
+        vsktest::SitParams params;
+        params.version = version;
+        params.services = {{service, 4, {}}};
+        return vsktest::MakeSit(params);
+    };
+
+    vsktest::CTsStreamBuilder b;
+    const std::size_t patPacket =
+        b.Add(vsktest::PacketizeSections(vsktest::TS_PID_PAT, {vsktest::MakePat(pat), vsktest::MakeLongSection(other)}));
+    b.Add(vsktest::PacketizeSections(vsktest::TS_PID_SIT, {sit(0, 100), sit(1, 101)}));
+    b.Add(Pmt(PMT_PID, SimplePmt()));
+    b.AddNull(5);
+
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    ASSERT_EQ(run.Step(), RESULT_OK);
+    EXPECT_EQ(run.demux.State(), DEMUX_PMTS_PENDING);
+    // The section behind the association is read, and fails as one.
+    EXPECT_EQ(run.demux.Anomalies().count, 1u);
+    EXPECT_EQ(run.demux.Anomalies().code, AnomalyPatFailed);
+    EXPECT_EQ(run.demux.Anomalies().position, static_cast<std::int64_t>(b.UnitOffset(patPacket)));
+    ASSERT_EQ(run.Drain(), RESULT_OK);
+    EXPECT_EQ(run.demux.State(), DEMUX_RUNNING);
+    ASSERT_NE(run.demux.ActiveSit(), nullptr);
+    EXPECT_EQ(run.demux.ActiveSit()->Version(), 1u);
+    EXPECT_EQ(run.demux.ActiveSit()->ServiceId(0), 101);
 }
 
 TEST(TableTest, SelectionInformationIsAppliedByVersion)

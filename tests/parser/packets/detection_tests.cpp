@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace parser {
@@ -128,13 +129,14 @@ TEST(PacketRunTest, APrefixByteEqualToTheSyncByteMovesTheStartOntoTheRealUnit)
     }
 }
 
-TEST(PacketRunTest, TheForwardMoveFailsWhenTheLastUnitsSyncByteIsNotBuffered)
+TEST(PacketRunTest, TheForwardMoveFailsWhenTheLastUnitsHeaderIsNotBuffered)
 {
-    // k = 0: the candidate starts at 88; the move looks at unit 4 (856) byte
-    // 4 + 1 + 3, that is byte 864. Without it the whole check fails.
+    // k = 0: the candidate starts at 88; the real sync byte 4 bytes on is
+    // looked at in unit 4 (856), byte 856 + 4 + 4 = 864, and so is the
+    // header behind it, up to byte 867. Without it the whole check fails.
     std::array<std::uint8_t, 4> prefix{0x47, 0x00, 0x00, 0x00};
     const std::vector<std::uint8_t> stream = Slice(PlainStream(8, 192, prefix), 100);
-    for (const auto& [size, passes] : std::vector<std::pair<std::size_t, bool>>{{864, false}, {865, true}}) {
+    for (const auto& [size, passes] : std::vector<std::pair<std::size_t, bool>>{{864, false}, {867, false}, {868, true}}) {
         SCOPED_TRACE(size);
         const std::vector<std::uint8_t> bytes = Slice(stream, 0, size);
         CView view(bytes);
@@ -142,6 +144,75 @@ TEST(PacketRunTest, TheForwardMoveFailsWhenTheLastUnitsSyncByteIsNotBuffered)
         EXPECT_EQ(result == 0, passes);
         if (passes) {
             EXPECT_EQ(view.Offset(), 92u);
+        }
+    }
+}
+
+// 192-byte units on `pid`, each with `prefix`: 184 bytes of payload, or a PCR
+// alone (the continuity counter then stays put).
+std::vector<std::uint8_t> UnitsOnPid(std::uint16_t pid, std::array<std::uint8_t, 4> prefix, bool payload,
+                                     bool unitStart)
+{
+    vsktest::CTsStreamBuilder builder(192);
+    builder.SetCustomPrefix(prefix);
+    for (int i = 0; i < 10; ++i) {
+        vsktest::TsPacket p = packettest::FilledPacket(0x11, pid);
+        if (!payload) {
+            p.payload.clear();
+            vsktest::AdaptationField pcr;
+            pcr.pcrBase = 90000u * static_cast<unsigned>(i);
+            p.adaptation = pcr;
+        }
+        p.payloadUnitStart = unitStart;
+        builder.Add(p);
+    }
+    return builder.Take();
+}
+
+TEST(PacketRunTest, SyncBytesRepeatedNextToTheRealOneLeaveTheStartOnTheRealUnit)
+{
+    // 0x47 in every unit in the prefix, in the header behind the sync byte,
+    // or both: whichever of them the search meets first, the run starts on
+    // the true unit.
+    const std::array<std::uint8_t, 4> zero{0x00, 0x00, 0x00, 0x00};
+    auto prefixWith = [](std::size_t k) {
+        std::array<std::uint8_t, 4> prefix{0x01, 0x02, 0x03, 0x04};
+        prefix[k] = 0x47;
+        return prefix;
+    };
+    struct Case {
+        const char* name;
+        std::array<std::uint8_t, 4> prefix;
+        std::uint16_t pid;
+        bool payload;
+        bool unitStart;
+    };
+    const Case cases[] = {
+        {"PID 0x0047", zero, 0x0047, true, false},
+        {"PID 0x1047", zero, 0x1047, true, false},
+        {"PID 0x0047 starting units", zero, 0x0047, true, true},
+        {"PID 0x0047 carrying PCRs alone", zero, 0x0047, false, false},
+        // Header byte 1 is 0x47 as well.
+        {"PID 0x0747 starting units", zero, 0x0747, true, true},
+        // With PIDs from 0x1000 a prefix byte's candidate reads as a header
+        // with payload too, and only the continuity counters tell.
+        {"prefix byte 0, PID 0x1011", prefixWith(0), 0x1011, true, false},
+        {"prefix byte 1, PID 0x1011", prefixWith(1), 0x1011, true, false},
+        {"prefix byte 2, PID 0x1011", prefixWith(2), 0x1011, true, false},
+        {"prefix byte 3, PID 0x1011", prefixWith(3), 0x1011, true, false},
+        {"prefix byte 0 and PID 0x0047", prefixWith(0), 0x0047, true, false},
+        {"prefix byte 2 and PID 0x0047", prefixWith(2), 0x0047, true, false},
+        {"prefix byte 3 and PID 0x0047", prefixWith(3), 0x0047, true, false},
+        {"prefix byte 3 and PID 0x0047 carrying PCRs alone", prefixWith(3), 0x0047, false, false},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::uint8_t> stream = UnitsOnPid(c.pid, c.prefix, c.payload, c.unitStart);
+        for (std::size_t cut : {0u, 1u, 2u, 3u, 5u, 6u, 100u, 190u}) {
+            SCOPED_TRACE(std::string(c.name) + ", cut " + std::to_string(cut));
+            const std::vector<std::uint8_t> bytes = Slice(stream, cut);
+            CView view(bytes);
+            ASSERT_EQ(CheckPacketRun(view, 4, 5), 0);
+            EXPECT_EQ(view.Offset(), (192 - cut % 192) % 192);
         }
     }
 }

@@ -54,6 +54,18 @@ protected:
         ASSERT_EQ(m_reader.Append(stream.data(), static_cast<std::uint32_t>(stream.size())), stream.size());
     }
 
+    // Loads packets[i] for each i of `order`; their continuity counters are
+    // their indexes, so an index given twice is a repeated packet.
+    void LoadNumbered(std::vector<TsPacket> packets, std::initializer_list<std::size_t> order)
+    {
+        for (std::size_t i = 0; i < packets.size(); ++i)
+            packets[i].continuityCounter = static_cast<std::uint8_t>(i);
+        CTsStreamBuilder b;
+        for (std::size_t i : order)
+            b.Add(packets.at(i));
+        Load(b.Bytes());
+    }
+
     // Reads the next packet; one of `pid` goes through the pointer field into
     // `section`, any other is stepped over. Gives Collect's result.
     Result Next(CSection& section, std::uint16_t pid = PMT_PID)
@@ -156,17 +168,7 @@ TEST_F(CollectTest, ContinuityCounters)
 
 TEST_F(CollectTest, RepeatedPacketAddsNothing)
 {
-    const Bytes section = LargePmt();
-    auto packets = PacketizeSections(PMT_PID, {section});
-    for (std::size_t i = 0; i < packets.size(); ++i)
-        packets[i].continuityCounter = static_cast<std::uint8_t>(i);
-    CTsStreamBuilder b;
-    b.Add(packets[0]);
-    b.Add(packets[0]);
-    b.Add(packets[1]);
-    b.Add(packets[1]);
-    b.Add(packets[2]);
-    Load(b.Bytes());
+    LoadNumbered(PacketizeSections(PMT_PID, {LargePmt()}), {0, 0, 1, 1, 2});
 
     CPmapSection pmt;
     ASSERT_EQ(pmt.Prepare(PMT_CAPACITY), RESULT_OK);
@@ -246,6 +248,48 @@ TEST_F(CollectTest, SectionBehindTheTailOfAnEarlierOne)
     ASSERT_EQ(Next(pmt), RESULT_OK);
     ASSERT_EQ(pmt.Parse(), RESULT_OK);
     EXPECT_EQ(pmt.ProgramNumber(), 4u);
+}
+
+TEST_F(CollectTest, ASectionBegunBehindAnotherStartsInThatPacketAndCanChangeHands)
+{
+    // Two small maps and the head of a large one in packet 0, its rest in
+    // packets 1 and 2.
+    const auto packets = PacketizeSections(PMT_PID, {SmallPmt(1), SmallPmt(2), LargePmt(3)});
+    ASSERT_EQ(packets.size(), 3u);
+    LoadNumbered(packets, {0, 1, 1, 2});
+
+    CPmapSection pmt;
+    CPmapSection other;
+    ASSERT_EQ(pmt.Prepare(PMT_CAPACITY), RESULT_OK);
+    ASSERT_EQ(other.Prepare(PMT_CAPACITY), RESULT_OK);
+    ASSERT_EQ(Next(pmt), RESULT_OK);
+    for (std::uint16_t program : {1, 2}) {
+        SCOPED_TRACE(program);
+        ASSERT_EQ(pmt.Parse(), RESULT_OK);
+        EXPECT_EQ(pmt.ProgramNumber(), program);
+        const std::vector<std::int64_t> positions(pmt.PacketPositions().begin(), pmt.PacketPositions().end());
+        EXPECT_EQ(positions, std::vector<std::int64_t>{0});
+        EXPECT_EQ(pmt.FirstPacketHeader().payloadUnitStartIndicator, 1u);
+    }
+    EXPECT_EQ(pmt.Parse(), ResultNeedMoreData);
+
+    // The large one goes on in another object, with its packets and the
+    // continuity state: the repeated packet adds nothing there either.
+    const std::uint32_t held = pmt.Used();
+    ASSERT_EQ(other.TakeHeldSection(pmt), RESULT_OK);
+    EXPECT_EQ(pmt.Used(), 0u);
+    EXPECT_EQ(other.Used(), held);
+    EXPECT_EQ(other.TakeHeldSection(other), RESULT_OK);
+    EXPECT_EQ(other.TakeHeldSection(pmt), RESULT_OK) << "nothing held, nothing taken";
+    EXPECT_EQ(other.Used(), held);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(Next(other), RESULT_OK) << i;
+    ASSERT_EQ(other.Parse(), RESULT_OK);
+    EXPECT_EQ(other.ProgramNumber(), 3u);
+    EXPECT_EQ(other.SectionBytes(), LargePmt(3).size());
+    const std::vector<std::int64_t> positions(other.PacketPositions().begin(), other.PacketPositions().end());
+    EXPECT_EQ(positions, (std::vector<std::int64_t>{0, 188, 3 * 188}));
+    EXPECT_EQ(other.FirstPacketHeader().continuityCounter, 0u);
 }
 
 TEST_F(CollectTest, SectionOverMoreThanTwentyThreePackets)

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <vector>
 
 namespace parser {
@@ -200,17 +201,37 @@ TEST_F(PatTest, ByteByByteNeedsMoreDataUntilTheLastByte)
     EXPECT_EQ(m_pat.ProgramCount(), 2u);
 }
 
-TEST_F(PatTest, BytesBehindTheSectionAreDroppedWithIt)
+TEST_F(PatTest, BytesBehindTheSectionBeginTheNextOneUnlessTheyAreStuffing)
 {
-    PatParams p;
-    p.entries = {{1, 0x100}};
-    auto bytes = MakePat(p);
-    const auto second = MakePat(p);
-    bytes.insert(bytes.end(), second.begin(), second.end());
-    bytes.insert(bytes.end(), 20, 0xFF);
-    ASSERT_EQ(AppendAndParse(m_pat, bytes), RESULT_OK);
+    auto pat = [](std::uint16_t transportStreamId) {
+        PatParams p;
+        p.transportStreamId = transportStreamId;
+        p.entries = {{1, 0x100}};
+        return MakePat(p);
+    };
+    const auto first = pat(1);
+    const auto second = pat(2);
+    const std::vector<std::uint8_t> stuffing(20, 0xFF);
+
+    // A second section and stuffing behind it: it is kept, the stuffing not.
+    ASSERT_EQ(AppendAndParse(m_pat, sectiontest::Concat({first, second, stuffing})), RESULT_OK);
+    EXPECT_EQ(m_pat.TransportStreamId(), 1u);
+    EXPECT_EQ(m_pat.Used(), second.size() + stuffing.size());
+    ASSERT_EQ(m_pat.Parse(), RESULT_OK);
+    EXPECT_EQ(m_pat.TransportStreamId(), 2u);
     EXPECT_EQ(m_pat.Used(), 0u);
     EXPECT_EQ(m_pat.Parse(), ResultNeedMoreData);
+
+    // The head of the next section waits for the rest of it.
+    ASSERT_EQ(AppendAndParse(m_pat, sectiontest::Concat({first, std::span(second).first(2)})), RESULT_OK);
+    EXPECT_EQ(m_pat.Used(), 2u);
+    EXPECT_EQ(m_pat.Parse(), ResultNeedMoreData);
+    ASSERT_EQ(AppendAndParse(m_pat, std::span(second).subspan(2)), RESULT_OK);
+    EXPECT_EQ(m_pat.TransportStreamId(), 2u);
+
+    // Stuffing right behind the section ends the packet's sections.
+    ASSERT_EQ(AppendAndParse(m_pat, sectiontest::Concat({first, stuffing, second})), RESULT_OK);
+    EXPECT_EQ(m_pat.Used(), 0u);
 }
 
 TEST_F(PatTest, PrepareStartsOverAndRefusesNoCapacity)

@@ -228,36 +228,58 @@ Bytes StreamEntry(std::uint8_t type, std::uint16_t pid, std::uint16_t esInfoLeng
     return b;
 }
 
-TEST_F(PmtTest, LengthsThatDoNotFitAreMalformed)
+TEST_F(PmtTest, AnEntryOverrunningTheStreamLoopEndsItAndTheProgramInfoMustFit)
 {
+    // The entries before an overrunning one are kept and the map stands; a
+    // program_info_length that overruns refuses the section.
     struct Case {
         const char* name;
         Bytes body;
         Result result;
+        std::vector<std::uint16_t> kept;  // elementary PIDs
     };
     const Bytes info = MakeDescriptor(0x09, Bytes{1, 2, 3, 4});
+    const Bytes language = MakeDescriptor(0x0A, Bytes{'j', 'p', 'n', 0});
     const Case cases[] = {
-        {"no streams", ProgramPart(0), RESULT_OK},
+        {"no streams", ProgramPart(0), RESULT_OK, {}},
         {"exact fit", Concat({ProgramPart(6, info), StreamEntry(0x02, 0x101, 3, Bytes{0x52, 0x01, 0x07})}),
-         RESULT_OK},
-        {"program_info_length past the section", Concat({ProgramPart(7, info)}), ResultSectionMalformed},
+         RESULT_OK, {0x101}},
+        {"program_info_length past the section", Concat({ProgramPart(7, info)}), ResultSectionMalformed, {}},
+        {"program_info_length past the section behind streams",
+         Concat({ProgramPart(12, info), StreamEntry(0x02, 0x101, 0)}), ResultSectionMalformed, {}},
         {"ES_info_length past the section", Concat({ProgramPart(0), StreamEntry(0x02, 0x101, 4, Bytes{0x52, 0x01, 0x07})}),
-         ResultSectionMalformed},
+         RESULT_OK, {}},
         // Within the section as a whole, but reaching into the CRC field.
         {"ES_info_length past the loop",
-         Concat({ProgramPart(0), StreamEntry(0x02, 0x101, 0), StreamEntry(0x03, 0x102, 4)}),
-         ResultSectionMalformed},
-        {"dropped stream overrunning", Concat({ProgramPart(0), StreamEntry(0x0F, 0x101, 1)}),
-         ResultSectionMalformed},
+         Concat({ProgramPart(0), StreamEntry(0x02, 0x101, 0), StreamEntry(0x1B, 0x102, 6, language),
+                 StreamEntry(0x03, 0x103, 4)}),
+         RESULT_OK, {0x101, 0x102}},
+        // 12 descriptor bytes where 11 are left: the entry after is lost too.
+        {"an overrunning entry takes those behind it along",
+         Concat({ProgramPart(0), StreamEntry(0x02, 0x101, 0), StreamEntry(0x04, 0x102, 12), language,
+                 StreamEntry(0x03, 0x103, 0)}),
+         RESULT_OK, {0x101}},
+        {"dropped stream overrunning", Concat({ProgramPart(0), StreamEntry(0x0F, 0x101, 1)}), RESULT_OK, {}},
         {"loop leaves four bytes", Concat({ProgramPart(0), StreamEntry(0x02, 0x101, 0), Bytes{0x02, 0xE1, 0x02, 0xF0}}),
-         ResultSectionMalformed},
-        {"loop leaves one byte", Concat({ProgramPart(0), Bytes{0x02}}), ResultSectionMalformed},
+         RESULT_OK, {0x101}},
+        {"loop leaves one byte", Concat({ProgramPart(0), Bytes{0x02}}), RESULT_OK, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // A map with one stream first, so a refused section shows by leaving it.
+        PmtParams before;
+        before.streams = {{0x02, 0x1FF, {}}};
+        ASSERT_EQ(AppendAndParse(m_pmt, MakePmt(before)), RESULT_OK);
         EXPECT_EQ(AppendAndParse(m_pmt, sectiontest::HandMadeSection(vsktest::TABLE_ID_PMT, 1, c.body)), c.result);
         EXPECT_EQ(m_pmt.Used(), 0u);
+        std::vector<std::uint16_t> pids;
+        for (const SPmtStream& s : m_pmt.Streams())
+            pids.push_back(s.elementaryPid);
+        EXPECT_EQ(pids, c.result == RESULT_OK ? c.kept : std::vector<std::uint16_t>{0x1FF});
     }
+    // The descriptors of the kept entries are whole.
+    ASSERT_EQ(AppendAndParse(m_pmt, sectiontest::HandMadeSection(vsktest::TABLE_ID_PMT, 1, cases[5].body)), RESULT_OK);
+    EXPECT_EQ(Bytes(m_pmt.EsDescriptors(1).begin(), m_pmt.EsDescriptors(1).end()), language);
 }
 
 TEST_F(PmtTest, SectionLengthLimitsAndTableId)
@@ -294,8 +316,7 @@ TEST_F(PmtTest, FailedParseLeavesThePublishedMapAlone)
     vsktest::SectionOptions bad;
     bad.badCrc = true;
     EXPECT_EQ(AppendAndParse(m_pmt, MakePmt(q, bad)), ResultCrcMismatch);
-    EXPECT_EQ(AppendAndParse(m_pmt, sectiontest::HandMadeSection(vsktest::TABLE_ID_PMT, 9,
-                                                               Concat({ProgramPart(0), Bytes{0x02}}))),
+    EXPECT_EQ(AppendAndParse(m_pmt, sectiontest::HandMadeSection(vsktest::TABLE_ID_PMT, 9, ProgramPart(1))),
               ResultSectionMalformed);
 
     EXPECT_EQ(m_pmt.ProgramNumber(), 1u);

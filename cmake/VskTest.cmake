@@ -18,3 +18,20 @@ function(vsk_add_test)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no WORKING_DIRECTORY ${dir})
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT 600)
 endfunction()
+
+# vsk_add_exports_test(NAME name TARGET library EXPORTS name...)
+# A test that the library's export table holds exactly the names given.
+function(vsk_add_exports_test)
+  cmake_parse_arguments(T "" "NAME;TARGET" "EXPORTS" ${ARGN})
+  if(WIN32)
+    find_program(VSK_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+    set(tool_args -DTOOL=${VSK_OBJDUMP} -DKIND=pe)
+  else()
+    find_program(VSK_NM NAMES nm REQUIRED)
+    set(tool_args -DTOOL=${VSK_NM} -DKIND=elf)
+  endif()
+  string(REPLACE ";" "\\;" expected "${T_EXPORTS}")
+  add_test(NAME ${T_NAME}
+    COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:${T_TARGET}> ${tool_args} "-DEXPECTED=${expected}"
+            -P ${PROJECT_SOURCE_DIR}/cmake/CheckExports.cmake)
+endfunction()

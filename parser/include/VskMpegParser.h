@@ -77,13 +77,24 @@ extern "C" {
 
 // Creates a parser object and stores it in *parser. Returns 0 on success (the
 // caller then owns the object and ends it with ReleaseParser); any other value
-// is a failure and *parser is not to be used.
+// is a failure and *parser is not to be used. A null parser gives E_POINTER.
 VSK_MPEGPARSER_API std::int32_t createVskMpegParser(IVskMpegParser** parser) noexcept;
 
 // Finds the byte offset from which playback shows timeMs of a file whose play
-// time is durationMs, and the play time that belongs to that offset. Returns 0
-// on success; E_INVALIDARG, E_OUTOFMEMORY or E_FAIL (as above) otherwise, in
-// which case the outputs are not written. The caller passes flag false.
+// time is durationMs, and the play time that belongs to that offset: the
+// video unit examined just before the first one whose presentation time
+// exceeds timeMs after the file's first video unit, with its time in ms from
+// that first unit (0 for a unit that lies before it). The file is opened
+// with read sharing only, so a file another process holds open for writing
+// is refused on Windows.
+//
+// Checks, in this order: durationMs 0 gives E_INVALIDARG; a null foundTimeMs
+// or bytePosition gives E_POINTER; flag true gives E_INVALIDARG (false is
+// the only search there is); timeMs 0 answers 0 ms at offset 0 without
+// opening the file. A file without any video unit answers 0 ms at offset 0.
+// Otherwise: 0 on success; E_INVALIDARG when the file cannot be opened or
+// positioned, E_OUTOFMEMORY, or E_FAIL when it cannot be read or parsed. The
+// outputs are written on success only.
 VSK_MPEGPARSER_API std::int32_t GetTimeSeekPosition(const wchar_t* path, std::uint32_t durationMs,
                                                     std::uint32_t timeMs, bool flag,
                                                     std::uint32_t* foundTimeMs,

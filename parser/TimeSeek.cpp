@@ -1,0 +1,239 @@
+#include "TimeSeek.h"
+
+#include "StreamReader.h"
+#include "UnitInfo.h"
+#include "VskMpegParser.h"
+
+#include "platform/file.h"
+
+#include <limits>
+#include <memory>
+#include <new>
+
+namespace parser {
+namespace {
+
+constexpr std::uint32_t SEEK_HISTORY_MODE = 2;
+constexpr std::uint32_t SEEK_SELECTION_MODE = 4;
+constexpr std::uint32_t SEEK_PROFILE_LEVEL = 0xFF;
+constexpr std::uint32_t SEEK_BUFFER_SIZE = 0x20000;
+
+constexpr std::uint64_t PTS_MODULUS = std::uint64_t{1} << 33;
+// How far before the first time stamp a time stamp may lie and still count
+// as before it rather than as late in a wrapped clock.
+constexpr std::uint64_t PTS_BEFORE_WINDOW = std::uint64_t{1} << 30;
+
+// A unit that the search compares: video with a time stamp and data, in one
+// of the first programs.
+bool TakesPart(const SUnitInfo& unit) noexcept
+{
+    if (!HasPts(unit.header.ptsDtsFlags) || unit.payloadLength == 0 || unit.programIndex >= TIME_SEEK_PROGRAMS)
+        return false;
+    if (unit.kind == STREAM_KIND_PROGRAM)
+        return unit.header.streamId >= STREAM_ID_VIDEO_FIRST && unit.header.streamId <= STREAM_ID_VIDEO_LAST;
+    return unit.streamType == 0x01 || unit.streamType == 0x02 || unit.streamType == 0x1B;
+}
+
+struct SPassRequest {
+    // The start pass takes the first unit; a seek pass the unit before the
+    // first one beyond targetTicks from firstPts.
+    bool startPass = true;
+    std::uint64_t firstPts = 0;
+    std::int64_t targetTicks = 0;
+    // Seek passes: 0 reads from the estimate, k from 5 MiB * 2^(k-1) before
+    // it.
+    std::uint32_t backoff = 0;
+    std::uint32_t durationMs = 0;
+    std::uint32_t timeMs = 0;
+};
+
+struct SPassOutcome {
+    // Where the pass began reading.
+    std::int64_t offset = 0;
+    // A unit answers the pass.
+    bool found = false;
+    std::uint64_t pts = 0;
+    std::int64_t position = 0;
+    // The first unit of a seek pass was already beyond the target.
+    bool overshot = false;
+    // The data read could not be told to be any kind of stream.
+    bool undetected = false;
+};
+
+// Compares one taking-part unit; true when the pass has its answer.
+bool Compare(const SPassRequest& request, std::uint64_t pts, std::int64_t position, SPassOutcome& out) noexcept
+{
+    if (request.startPass) {
+        out.found = true;
+        out.pts = pts;
+        out.position = position;
+        return true;
+    }
+    if (PtsDistance(pts, request.firstPts) > request.targetTicks) {
+        // The unit examined before this one answers; without one the pass
+        // began too late.
+        if (!out.found)
+            out.overshot = true;
+        return true;
+    }
+    out.found = true;
+    out.pts = pts;
+    out.position = position;
+    return false;
+}
+
+std::int32_t RunPass(const wchar_t* path, const SPassRequest& request, SPassOutcome& out,
+                     STimeSeekStats& stats) noexcept
+{
+    ++stats.passes;
+    platform::CFile file;
+    if (!file.Open(path, platform::EFileMode::READ_SHARED))
+        return VSK_PARSER_RESULT_INVALIDARG;
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[TIME_SEEK_READ_BUFFER]);
+    std::unique_ptr<CStreamReader> reader(new (std::nothrow) CStreamReader);
+    if (!buffer || !reader)
+        return VSK_PARSER_RESULT_OUTOFMEMORY;
+    if (reader->Initialize() != RESULT_OK)
+        return VSK_PARSER_RESULT_FAIL;
+    reader->Configure(SEEK_HISTORY_MODE, SEEK_SELECTION_MODE, SEEK_PROFILE_LEVEL, SEEK_BUFFER_SIZE, 0);
+
+    const std::int64_t size = file.Size();
+    if (size < 0)
+        return VSK_PARSER_RESULT_FAIL;
+    std::int64_t offset = 0;
+    if (!request.startPass) {
+        offset = TimeSeekStartOffset(size, request.durationMs, request.timeMs);
+        if (request.backoff != 0) {
+            const std::uint32_t shift = request.backoff - 1 < 40 ? request.backoff - 1 : 40;
+            const std::int64_t back = TIME_SEEK_LEAD_BYTES << shift;
+            offset = offset > back ? offset - back : 0;
+        }
+    }
+    if (!file.Seek(offset))
+        return VSK_PARSER_RESULT_INVALIDARG;
+    out.offset = offset;
+
+    bool fed = false;
+    for (;;) {
+        const std::int64_t got = file.Read(buffer.get(), TIME_SEEK_READ_SIZE);
+        if (got < 0)
+            return VSK_PARSER_RESULT_FAIL;
+        if (got == 0)
+            break;
+        stats.bytesRead += static_cast<std::uint64_t>(got);
+        const Result fedResult = reader->Feed(buffer.get(), static_cast<std::uint32_t>(got));
+        if (fedResult != RESULT_OK) {
+            out.undetected = !fed && fedResult == ResultUnsupported;
+            return fedResult == ResultNoMemory ? VSK_PARSER_RESULT_OUTOFMEMORY : VSK_PARSER_RESULT_FAIL;
+        }
+        fed = true;
+        std::int32_t units = 0;
+        while ((units = reader->NextUnits()) > 0) {
+            SUnitInfo unit;
+            if (reader->TakeUnit(unit) != RESULT_OK)
+                return VSK_PARSER_RESULT_FAIL;
+            const bool done = TakesPart(unit) && Compare(request, unit.header.pts, offset + unit.position, out);
+            reader->ReleaseUnit(unit);
+            if (done)
+                return VSK_PARSER_RESULT_OK;
+        }
+        if (units < 0)
+            return VSK_PARSER_RESULT_FAIL;
+    }
+    // The end of the file: the last unit examined answers. Units still
+    // waiting in the reader are not examined.
+    return VSK_PARSER_RESULT_OK;
+}
+
+}  // namespace
+
+std::int64_t TimeSeekStartOffset(std::int64_t size, std::uint32_t durationMs, std::uint32_t timeMs) noexcept
+{
+    if (size <= 0 || durationMs == 0)
+        return 0;
+    // Plain double arithmetic (SSE2 on x86-64): the estimate is a proportion,
+    // and the same expression gives the same offset in every build.
+    const double estimate =
+        static_cast<double>(size) / static_cast<double>(durationMs) * static_cast<double>(timeMs) -
+        static_cast<double>(TIME_SEEK_LEAD_BYTES);
+    if (!(estimate > 0.0))
+        return 0;
+    if (estimate >= static_cast<double>(size))
+        return size;
+    return static_cast<std::int64_t>(estimate);
+}
+
+std::int64_t PtsDistance(std::uint64_t pts, std::uint64_t firstPts) noexcept
+{
+    const std::uint64_t d = (pts - firstPts) & (PTS_MODULUS - 1);
+    if (d >= PTS_MODULUS - PTS_BEFORE_WINDOW)
+        return static_cast<std::int64_t>(d) - static_cast<std::int64_t>(PTS_MODULUS);
+    return static_cast<std::int64_t>(d);
+}
+
+std::int32_t FindTimeSeekPosition(const wchar_t* path, std::uint32_t durationMs, std::uint32_t timeMs, bool flag,
+                                  std::uint32_t* foundTimeMs, std::int64_t* bytePosition,
+                                  STimeSeekStats* stats) noexcept
+{
+    if (durationMs == 0)
+        return VSK_PARSER_RESULT_INVALIDARG;
+    if (foundTimeMs == nullptr || bytePosition == nullptr)
+        return VSK_PARSER_RESULT_POINTER;
+    if (flag)
+        return VSK_PARSER_RESULT_INVALIDARG;
+    if (timeMs == 0) {
+        *foundTimeMs = 0;
+        *bytePosition = 0;
+        return VSK_PARSER_RESULT_OK;
+    }
+    STimeSeekStats local;
+    STimeSeekStats& counted = stats != nullptr ? *stats : local;
+    counted = STimeSeekStats{};
+    try {
+        SPassRequest request;
+        SPassOutcome first;
+        std::int32_t result = RunPass(path, request, first, counted);
+        if (result != VSK_PARSER_RESULT_OK)
+            return result;
+        if (!first.found) {
+            // No video unit in the whole file: the only answer is its start.
+            *foundTimeMs = 0;
+            *bytePosition = 0;
+            return VSK_PARSER_RESULT_OK;
+        }
+
+        request.startPass = false;
+        request.firstPts = first.pts;
+        request.targetTicks = static_cast<std::int64_t>(std::uint64_t{timeMs} * PTS_TICKS_PER_MS);
+        request.durationMs = durationMs;
+        request.timeMs = timeMs;
+        SPassOutcome seek;
+        for (request.backoff = 0;; ++request.backoff) {
+            seek = SPassOutcome{};
+            result = RunPass(path, request, seek, counted);
+            if (result != VSK_PARSER_RESULT_OK && !seek.undetected)
+                return result;
+            if (result == VSK_PARSER_RESULT_OK && seek.found && !seek.overshot)
+                break;
+            // Begun past the request, or nothing to compare: further back,
+            // down to the start of the file, where the first unit answers.
+            if (seek.offset == 0) {
+                seek.found = true;
+                seek.pts = first.pts;
+                seek.position = first.position;
+                break;
+            }
+        }
+        const std::int64_t distance = PtsDistance(seek.pts, first.pts);
+        *foundTimeMs = distance > 0 ? static_cast<std::uint32_t>(distance / static_cast<std::int64_t>(PTS_TICKS_PER_MS))
+                                    : 0;
+        *bytePosition = seek.position;
+        return VSK_PARSER_RESULT_OK;
+    } catch (const std::bad_alloc&) {
+        return VSK_PARSER_RESULT_OUTOFMEMORY;
+    } catch (...) {
+        return VSK_PARSER_RESULT_FAIL;
+    }
+}
+
+}  // namespace parser

@@ -1,0 +1,57 @@
+// The time-seek search: the byte offset from which playback of a recording
+// shows a requested moment, and the play time that belongs to that offset.
+// The answer comes from the presentation time stamps of the video units:
+// the search estimates an offset in proportion to the requested time, reads
+// forward from a little before it, and answers with the video unit examined
+// just before the first one whose time exceeds the request.
+//
+// Each call is self-contained: it opens the file itself (once per pass,
+// read sharing only), builds its own stream readers, and keeps nothing.
+//
+// Times are compared as distances from the file's first video time stamp,
+// modulo 2^33, so a recording that crosses the wrap of the 90 kHz clock is
+// searched like any other; a unit up to 2^30 ticks (about 3.3 hours) before
+// the first one counts as before it.
+//
+// When the pass from the estimate already starts past the request (its
+// first video unit is later), or finds no video unit at all, it is run
+// again from further back: 5 MiB before the estimate, then 10, 20, ... and
+// last from the start of the file.
+#pragma once
+
+#include <cstdint>
+
+namespace parser {
+
+// How far before the proportional estimate a pass starts reading.
+inline constexpr std::int64_t TIME_SEEK_LEAD_BYTES = 5 * 1024 * 1024;
+inline constexpr std::uint32_t TIME_SEEK_READ_BUFFER = 0x20000;
+inline constexpr std::uint32_t TIME_SEEK_READ_SIZE = 0x10000;
+inline constexpr std::uint64_t PTS_TICKS_PER_MS = 90;
+// Programs (in the order of the association section) whose video counts.
+inline constexpr std::uint32_t TIME_SEEK_PROGRAMS = 20;
+
+// What a call did, for measurements.
+struct STimeSeekStats {
+    std::uint32_t passes = 0;
+    std::uint64_t bytesRead = 0;
+};
+
+// The offset at which the seek pass starts reading for time t of a file of
+// `size` bytes and `durationMs`: size / durationMs * t - 5 MiB, computed in
+// double precision, truncated, 0 when negative and at most the size.
+std::int64_t TimeSeekStartOffset(std::int64_t size, std::uint32_t durationMs, std::uint32_t timeMs) noexcept;
+
+// The distance of a time stamp from the first one, in ticks: negative for up
+// to 2^30 ticks before it, positive otherwise (modulo 2^33).
+std::int64_t PtsDistance(std::uint64_t pts, std::uint64_t firstPts) noexcept;
+
+// The search. Results are HRESULT values (0, E_INVALIDARG, E_POINTER,
+// E_OUTOFMEMORY, E_FAIL); the outputs are written on success only. `flag`
+// must be false: no other search is offered, and true is refused with
+// E_INVALIDARG. `stats` may be null.
+std::int32_t FindTimeSeekPosition(const wchar_t* path, std::uint32_t durationMs, std::uint32_t timeMs, bool flag,
+                                  std::uint32_t* foundTimeMs, std::int64_t* bytePosition,
+                                  STimeSeekStats* stats = nullptr) noexcept;
+
+}  // namespace parser

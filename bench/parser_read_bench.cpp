@@ -1,23 +1,32 @@
-// Demultiplexing rate of the parser's front object against FFmpeg's demuxer on
-// the same cached transport stream. The parser reads the file as the time
-// seek does: 64 KiB at a time, each piece fed and worked through with
-// NextUnits until the reader wants more data. FFmpeg runs
-//   ffmpeg -nostdin -v error -i FILE -map 0 -c copy -f null -
-// which reads and demultiplexes every packet and writes nothing. The goal is
-// a parser at least twice FFmpeg's rate.
+// The parser against FFmpeg on the same cached transport stream:
+//
+// - Demultiplexing rate. The parser reads the file as the time seek does:
+//   64 KiB at a time, each piece fed and worked through with NextUnits, and
+//   every unit taken and released. FFmpeg runs
+//     ffmpeg -nostdin -v error -i FILE -map 0 -c copy -f null -
+//   which reads and demultiplexes every packet and writes nothing. Goal: the
+//   parser at least twice FFmpeg's rate.
+// - Seeking by time at 10 %, 50 % and 90 % of the duration: CPU time per
+//   seek and bytes read per seek, beside a plain read of exactly the bytes
+//   the seek read (same offsets, 64 KiB reads) and beside
+//     ffprobe -v error -read_intervals T%+#1 -select_streams v
+//             -show_entries packet=pts,pos FILE
+//   Goal: a seek within 1.2 times the plain read of its bytes.
 //
 // How to run (Linux presets only; the test command does not run it):
 //   scripts/bench.sh
 // or by hand:
 //   cmake --preset linux && cmake --build build/linux --target parser_read_bench
 //   build/linux/bench/parser_read_bench
-// It writes a 200 MB recording (MPEG-2 video PES with PTS and PCR, MPEG audio,
-// PAT and PMT every 2,000 packets) into a temporary directory, reads it once
-// to bring it into the page cache and deletes it at the end. VSK_BENCH_MB
-// sets another size in megabytes. FfmpegDemux is skipped with a message when
-// ffmpeg is not installed (Debian package ffmpeg). The closing line gives both
-// rates and their ratio.
+// It writes a recording (MPEG-2 video PES with PTS and PCR, MPEG audio, PAT
+// and PMT every 2,000 packets; 1 GB, VSK_BENCH_MB sets another size in
+// megabytes) into a temporary directory, reads it once to bring it into the
+// page cache and deletes it at the end. The FFmpeg runs are skipped with a
+// message when ffmpeg is not installed (Debian package ffmpeg). The closing
+// lines give the rates and ratios.
 #include "StreamReader.h"
+#include "TimeSeek.h"
+#include "UnitInfo.h"
 #include "vsktest/BitWriter.h"
 #include "vsktest/Recording.h"
 #include "vsktest/TempDir.h"
@@ -26,6 +35,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,12 +60,25 @@ struct SFile
 std::unique_ptr<SFile> g_file;
 double g_parserRate = 0;  // MB/s of the best parser run
 double g_ffmpegRate = 0;  // MB/s of the best FFmpeg run
+std::uint32_t g_durationMs = 0;
+
+// Per seek position (10 %, 50 %, 90 %): the seek's CPU time and bytes, the
+// plain read's time, ffprobe's time.
+struct SSeekFigures {
+    double seekMs = 0;
+    double readMs = 0;
+    double ffprobeMs = 0;
+    std::uint64_t bytes = 0;
+    std::uint32_t passes = 0;
+};
+SSeekFigures g_seeks[3];
+constexpr int SEEK_PERCENT[3] = {10, 50, 90};
 
 std::uint64_t FileBytes()
 {
     const char* mb = std::getenv("VSK_BENCH_MB");
-    const std::uint64_t size = mb != nullptr ? std::strtoull(mb, nullptr, 10) : 200;
-    return (size == 0 ? 200 : size) * 1000000;
+    const std::uint64_t size = mb != nullptr ? std::strtoull(mb, nullptr, 10) : 1000;
+    return (size == 0 ? 1000 : size) * 1000000;
 }
 
 struct SFileCloser
@@ -127,6 +150,30 @@ void AddCodecHeaders(const vsktest::RecordingParams& params)
     }
 }
 
+// The time of the last video unit in the file's last 8 MB, from the first
+// one's, in 90 kHz ticks.
+std::uint32_t LastVideoTicks(std::uint64_t firstPts)
+{
+    UniqueFile file = OpenFile();
+    const long tail = static_cast<long>(std::min<std::uint64_t>(g_file->size, 8u << 20));
+    std::fseek(file.get(), -tail, SEEK_END);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(tail));
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+    parser::CStreamReader reader;
+    reader.Initialize();
+    reader.Configure(2, 1, 0xFF, 0x20000, parser::STREAM_KIND_TS188);
+    std::uint64_t last = firstPts;
+    if (reader.Feed(bytes.data(), static_cast<std::uint32_t>(bytes.size())) == parser::RESULT_OK) {
+        while (reader.NextUnits() > 0) {
+            parser::SUnitInfo unit;
+            reader.TakeUnit(unit);
+            last = std::max(last, unit.header.pts);
+            reader.ReleaseUnit(unit);
+        }
+    }
+    return static_cast<std::uint32_t>(last - firstPts);
+}
+
 void PrepareFile()
 {
     g_file = std::make_unique<SFile>();
@@ -138,6 +185,7 @@ void PrepareFile()
                  static_cast<unsigned long long>(FileBytes() / 1000000), g_file->dir.Path().string().c_str());
     g_file->size = vsktest::WriteLargeRecording(g_file->path, FileBytes(), params);
     AddCodecHeaders(params);
+    g_durationMs = LastVideoTicks(params.firstPts) / 90;
     // Into the page cache, so both contenders read from memory.
     std::vector<std::uint8_t> buffer(1 << 20);
     UniqueFile file = OpenFile();
@@ -166,7 +214,12 @@ std::uint64_t ParseFile(std::vector<std::uint8_t>& buffer)
                 throw std::runtime_error("NextUnits failed");
             if (n == 0)
                 break;
-            units += static_cast<std::uint64_t>(n);
+            parser::SUnitInfo unit;
+            if (reader.TakeUnit(unit) != parser::RESULT_OK)
+                throw std::runtime_error("TakeUnit found no unit");
+            if (unit.payloadLength != 0)
+                ++units;
+            reader.ReleaseUnit(unit);
         }
     }
     reader.Shutdown();
@@ -224,8 +277,109 @@ void FfmpegDemux(benchmark::State& state)
     g_ffmpegRate = best;
 }
 
+std::uint32_t SeekTime(int index)
+{
+    return static_cast<std::uint32_t>(std::uint64_t{g_durationMs} * SEEK_PERCENT[index] / 100);
+}
+
+double CpuSeconds()
+{
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+void ParserSeek(benchmark::State& state)
+{
+    const int index = static_cast<int>(state.range(0));
+    const std::wstring path = g_file->path.wstring();
+    parser::STimeSeekStats stats;
+    double cpu = 0;
+    for (auto _ : state) {
+        std::uint32_t found = 0;
+        std::int64_t position = 0;
+        const double before = CpuSeconds();
+        const std::int32_t result =
+            parser::FindTimeSeekPosition(path.c_str(), g_durationMs, SeekTime(index), false, &found, &position, &stats);
+        cpu += CpuSeconds() - before;
+        if (result != 0) {
+            state.SkipWithError("the seek failed");
+            return;
+        }
+        benchmark::DoNotOptimize(position);
+    }
+    SSeekFigures& f = g_seeks[index];
+    f.seekMs = cpu * 1000 / static_cast<double>(state.iterations());
+    f.bytes = stats.bytesRead;
+    f.passes = stats.passes;
+    state.counters["cpu_ms"] = f.seekMs;
+    state.counters["MiB_read"] = static_cast<double>(stats.bytesRead) / (1 << 20);
+    state.counters["passes"] = stats.passes;
+}
+
+// The bytes the seek read, read again in the same pieces and nothing else.
+void PlainRead(benchmark::State& state)
+{
+    const int index = static_cast<int>(state.range(0));
+    parser::STimeSeekStats stats;
+    std::uint32_t found = 0;
+    std::int64_t position = 0;
+    parser::FindTimeSeekPosition(g_file->path.wstring().c_str(), g_durationMs, SeekTime(index), false, &found,
+                                 &position, &stats);
+    std::vector<std::uint8_t> buffer(READ_SIZE);
+    double cpu = 0;
+    for (auto _ : state) {
+        const double before = CpuSeconds();
+        for (std::uint32_t pass = 0; pass < stats.passes && pass < parser::STimeSeekStats::PASSES_NOTED; ++pass) {
+            UniqueFile file = OpenFile();
+            std::fseek(file.get(), static_cast<long>(stats.passReads[pass].offset), SEEK_SET);
+            std::uint64_t left = stats.passReads[pass].bytes;
+            while (left > 0) {
+                const std::size_t got = std::fread(buffer.data(), 1, std::min<std::uint64_t>(left, READ_SIZE), file.get());
+                if (got == 0)
+                    break;
+                left -= got;
+            }
+        }
+        cpu += CpuSeconds() - before;
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    SSeekFigures& f = g_seeks[index];
+    f.readMs = cpu * 1000 / static_cast<double>(state.iterations());
+    state.counters["cpu_ms"] = f.readMs;
+    if (f.readMs > 0)
+        state.counters["seek_to_read"] = f.seekMs / f.readMs;
+}
+
+void FfprobeSeek(benchmark::State& state)
+{
+    if (!FfmpegInstalled()) {
+        state.SkipWithError("ffmpeg is not installed (Debian package ffmpeg): no comparison");
+        return;
+    }
+    const int index = static_cast<int>(state.range(0));
+    const std::string command = "ffprobe -v error -read_intervals " + std::to_string(SeekTime(index) / 1000.0) +
+                                "%+#1 -select_streams v -show_entries packet=pts,pos '" + g_file->path.string() +
+                                "' >/dev/null";
+    double best = 1e9;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const int status = std::system(command.c_str());
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        if (status != 0) {
+            state.SkipWithError("ffprobe failed on the recording");
+            return;
+        }
+        state.SetIterationTime(elapsed.count());
+        best = std::min(best, elapsed.count());
+    }
+    g_seeks[index].ffprobeMs = best * 1000;
+    state.counters["ms"] = best * 1000;
+}
+
 BENCHMARK(ParserRead)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(FfmpegDemux)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(ParserSeek)->Unit(benchmark::kMillisecond)->DenseRange(0, 2)->MinTime(1.0);
+BENCHMARK(PlainRead)->Unit(benchmark::kMillisecond)->DenseRange(0, 2)->MinTime(1.0);
+BENCHMARK(FfprobeSeek)->Unit(benchmark::kMillisecond)->UseManualTime()->DenseRange(0, 2)->Iterations(5);
 
 }  // namespace
 
@@ -241,6 +395,14 @@ int main(int argc, char** argv)
         if (g_parserRate > 0 && g_ffmpegRate > 0) {
             std::printf("parser %.0f MB/s, ffmpeg %.0f MB/s: the parser is %.2f times as fast (goal: 2)\n",
                         g_parserRate, g_ffmpegRate, g_parserRate / g_ffmpegRate);
+        }
+        std::printf("\n| seek at | passes | MiB read | seek CPU ms | plain read CPU ms | seek / read | ffprobe ms |\n"
+                    "|---|---|---|---|---|---|---|\n");
+        for (int i = 0; i < 3; ++i) {
+            const SSeekFigures& f = g_seeks[i];
+            std::printf("| %d %% | %u | %.2f | %.3f | %.3f | %.2f | %.1f |\n", SEEK_PERCENT[i], f.passes,
+                        static_cast<double>(f.bytes) / (1 << 20), f.seekMs, f.readMs,
+                        f.readMs > 0 ? f.seekMs / f.readMs : 0.0, f.ffprobeMs);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "benchmark failed: %s\n", e.what());

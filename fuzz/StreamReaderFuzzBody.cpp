@@ -1,11 +1,19 @@
 #include "StreamReaderFuzzBody.h"
 
 #include "StreamReader.h"
+#include "TimeSeek.h"
+#include "VskMpegParser.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <utility>
 
 namespace vskfuzz {
 namespace {
@@ -73,6 +81,44 @@ public:
         CheckFreeSpace();
     }
 
+    // The rules of a unit record, whatever the bytes were.
+    void CheckUnit(const parser::SUnitInfo& unit, std::uint64_t fed)
+    {
+        if (unit.kind != m_reader.Kind())
+            g_faultHandler("a unit record names another stream kind");
+        if (unit.payload == nullptr || unit.payloadLength == 0)
+            g_faultHandler("a unit was reported without payload");
+        if (unit.position < 0 || unit.spanLength == 0 ||
+            static_cast<std::uint64_t>(unit.position) + unit.spanLength > fed)
+            g_faultHandler("a unit lies outside the bytes fed");
+        if (unit.payloadLength > unit.spanLength)
+            g_faultHandler("a unit carries more payload than it spans");
+        // Every payload byte is read, so a payload outside the reader's
+        // memory is caught by the sanitizers.
+        std::uint32_t sum = 0;
+        for (std::uint32_t i = 0; unit.payload != nullptr && i < unit.payloadLength; ++i)
+            sum += unit.payload[i];
+        m_payloadSum += sum;
+        if (unit.packetCount != 0) {
+            if (unit.packetPositions == nullptr || unit.packetHeaderLengths == nullptr ||
+                unit.packetPositions[0] != unit.position)
+                g_faultHandler("a unit's first packet is not where the unit begins");
+            for (std::uint32_t i = 1; i < unit.packetCount; ++i) {
+                if (unit.packetPositions[i] <= unit.packetPositions[i - 1])
+                    g_faultHandler("a unit's packets are not in stream order");
+            }
+            const std::uint64_t last = static_cast<std::uint64_t>(unit.packetPositions[unit.packetCount - 1]);
+            if (last >= static_cast<std::uint64_t>(unit.position) + unit.spanLength)
+                g_faultHandler("a unit's last packet lies beyond its span");
+        }
+        // Units of one stream come in stream order.
+        const auto key = std::make_pair(unit.programIndex, unit.streamIndex);
+        const auto previous = m_lastPositions.find(key);
+        if (previous != m_lastPositions.end() && unit.position <= previous->second)
+            g_faultHandler("a stream's units do not come in stream order");
+        m_lastPositions[key] = unit.position;
+    }
+
 private:
     void CheckFreeSpace()
     {
@@ -82,6 +128,8 @@ private:
 
     const parser::CStreamReader& m_reader;
     const std::uint32_t m_largestBuffer;
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::int64_t> m_lastPositions;
+    std::uint32_t m_payloadSum = 0;
     bool m_fed = false;
     std::uint32_t m_kind = parser::STREAM_KIND_UNKNOWN;
 };
@@ -133,8 +181,86 @@ bool FeedPiece(parser::CStreamReader& reader, CReaderCheck& check, const std::ui
     for (std::size_t calls = 0; units > 0 && calls <= fed + 16; ++calls) {
         units = reader.NextUnits();
         check.AfterNextUnits(units);
+        if (units > 0) {
+            parser::SUnitInfo unit;
+            if (reader.TakeUnit(unit) != parser::RESULT_OK) {
+                g_faultHandler("NextUnits reported a unit that TakeUnit did not find");
+                break;
+            }
+            check.CheckUnit(unit, fed);
+            reader.ReleaseUnit(unit);
+        }
     }
     return units >= 0 || goOn;
+}
+
+// The file the time seek searches: one per process, named at random so
+// fuzzing processes running side by side do not share it, removed at exit.
+class CSeekFile
+{
+public:
+    CSeekFile()
+        : m_path(std::filesystem::temp_directory_path() /
+                 ("vsk-fuzz-seek-" + std::to_string(std::random_device{}()) + ".bin"))
+    {
+    }
+    ~CSeekFile()
+    {
+        std::error_code ignored;
+        std::filesystem::remove(m_path, ignored);
+    }
+    const std::filesystem::path& Path() const noexcept { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// The whole input as a file, searched for a time it chooses: the search
+// must answer within the file or fail with one of its codes.
+void SeekInFile(const std::uint8_t* data, std::size_t size) noexcept
+{
+    if (size < 10)
+        return;
+    try {
+        static const CSeekFile seekFile;
+        const std::filesystem::path& file = seekFile.Path();
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+            if (!out)
+                return;
+        }
+        auto word = [&](std::size_t at) {
+            return std::uint32_t{data[at]} | std::uint32_t{data[at + 1]} << 8 | std::uint32_t{data[at + 2]} << 16 |
+                   std::uint32_t{data[at + 3]} << 24;
+        };
+        const std::uint32_t durationMs = word(size - 8);
+        const std::uint32_t timeMs = durationMs == 0 ? word(size - 4) : word(size - 4) % (durationMs + 1000u);
+        std::uint32_t found = 0xFFFFFFFFu;
+        std::int64_t position = -2;
+        const std::int32_t result =
+            parser::FindTimeSeekPosition(file.wstring().c_str(), durationMs, timeMs, false, &found, &position);
+        switch (result) {
+        case VSK_PARSER_RESULT_OK:
+            if (position < 0 || static_cast<std::uint64_t>(position) > size)
+                g_faultHandler("the time seek answered a position outside the file");
+            if (timeMs == 0 && (position != 0 || found != 0))
+                g_faultHandler("the time seek did not answer time 0 with the start of the file");
+            break;
+        case VSK_PARSER_RESULT_FAIL:
+        case VSK_PARSER_RESULT_INVALIDARG:
+        case VSK_PARSER_RESULT_OUTOFMEMORY:
+            if (position != -2 || found != 0xFFFFFFFFu)
+                g_faultHandler("a failed time seek wrote its outputs");
+            if (durationMs == 0 && result != VSK_PARSER_RESULT_INVALIDARG)
+                g_faultHandler("a duration of 0 was not refused");
+            break;
+        default:
+            g_faultHandler("the time seek returned a code it does not have");
+        }
+    } catch (...) {
+        // The file could not be written: nothing to search.
+    }
 }
 
 }  // namespace
@@ -178,6 +304,7 @@ int RunStreamReaderInput(const std::uint8_t* data, std::size_t size) noexcept
     while (going && smallBuffer && fed < FUZZ_SMALL_BUFFER_FEED)
         going = FeedPiece(reader, check, stream, streamLength, fed, goOn);
     reader.Shutdown();
+    SeekInFile(stream, streamLength);
     return 0;
 }
 

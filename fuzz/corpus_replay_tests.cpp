@@ -255,6 +255,57 @@ SDemuxSummary Demultiplex(const std::vector<std::uint8_t>& stream, std::size_t p
     return summary;
 }
 
+// Every unit record of a stream fed in pieces of `piece` bytes (0: whole):
+// stream, position, span, time stamps, payload length and a checksum of the
+// payload.
+using SUnitRow = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::int64_t, std::uint64_t, std::uint64_t,
+                            std::uint64_t, std::uint32_t, std::uint32_t>;
+
+std::vector<SUnitRow> UnitRecords(const std::vector<std::uint8_t>& stream, std::size_t piece)
+{
+    std::vector<SUnitRow> rows;
+    parser::CStreamReader reader;
+    EXPECT_EQ(reader.Initialize(), parser::RESULT_OK);
+    reader.Configure(vskfuzz::FUZZ_HISTORY_MODE, vskfuzz::FUZZ_SELECTION_MODE, vskfuzz::FUZZ_PROFILE_LEVEL,
+                     vskfuzz::FUZZ_BUFFER_SIZE, 0);
+    // The first piece is whole-sized for detection, as the time seek's is.
+    const std::size_t first = std::min<std::size_t>(stream.size(), 65536);
+    std::size_t at = 0;
+    while (at < stream.size()) {
+        const std::size_t n = at == 0 ? (piece == 0 ? stream.size() : first) : std::min(piece, stream.size() - at);
+        if (reader.Feed(stream.data() + at, static_cast<std::uint32_t>(n)) != parser::RESULT_OK)
+            break;
+        at += n;
+        std::int32_t units = 0;
+        while ((units = reader.NextUnits()) > 0) {
+            parser::SUnitInfo u;
+            EXPECT_EQ(reader.TakeUnit(u), parser::RESULT_OK);
+            std::uint32_t sum = 0;
+            for (std::uint32_t i = 0; i < u.payloadLength; ++i)
+                sum = sum * 31 + u.payload[i];
+            rows.emplace_back(u.programIndex, u.streamIndex, u.streamType, u.position, u.spanLength, u.header.pts,
+                              u.header.dts, u.payloadLength, sum);
+            reader.ReleaseUnit(u);
+        }
+        if (units < 0)
+            break;
+    }
+    return rows;
+}
+
+// However a seed is cut after its first chunk, the reader hands out the
+// same units.
+TEST_P(CorpusReplay, UnitRecordsDoNotDependOnTheCut)
+{
+    ASSERT_GT(m_input.size(), 1u);
+    const std::vector<std::uint8_t> stream(m_input.begin() + 1, m_input.end());
+    const std::vector<SUnitRow> whole = UnitRecords(stream, 0);
+    for (std::size_t piece : {1, 7, 188, 192, 1000}) {
+        SCOPED_TRACE("pieces of " + std::to_string(piece));
+        EXPECT_TRUE(UnitRecords(stream, piece) == whole);
+    }
+}
+
 // The transport stream seeds alone.
 class TransportSeed : public CorpusReplay
 {

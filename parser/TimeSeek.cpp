@@ -85,6 +85,9 @@ bool Compare(const SPassRequest& request, std::uint64_t pts, std::int64_t positi
 std::int32_t RunPass(const wchar_t* path, const SPassRequest& request, SPassOutcome& out,
                      STimeSeekStats& stats) noexcept
 {
+    STimeSeekStats::SPassRead unused;
+    STimeSeekStats::SPassRead& noted =
+        stats.passes < STimeSeekStats::PASSES_NOTED ? stats.passReads[stats.passes] : unused;
     ++stats.passes;
     platform::CFile file;
     if (!file.Open(path, platform::EFileMode::READ_SHARED))
@@ -112,6 +115,7 @@ std::int32_t RunPass(const wchar_t* path, const SPassRequest& request, SPassOutc
     if (!file.Seek(offset))
         return VSK_PARSER_RESULT_INVALIDARG;
     out.offset = offset;
+    noted.offset = offset;
 
     bool fed = false;
     for (;;) {
@@ -121,6 +125,7 @@ std::int32_t RunPass(const wchar_t* path, const SPassRequest& request, SPassOutc
         if (got == 0)
             break;
         stats.bytesRead += static_cast<std::uint64_t>(got);
+        noted.bytes += static_cast<std::uint64_t>(got);
         const Result fedResult = reader->Feed(buffer.get(), static_cast<std::uint32_t>(got));
         if (fedResult != RESULT_OK) {
             out.undetected = !fed && fedResult == ResultUnsupported;

@@ -31,10 +31,17 @@ inline constexpr std::uint64_t PTS_TICKS_PER_MS = 90;
 // Programs (in the order of the association section) whose video counts.
 inline constexpr std::uint32_t TIME_SEEK_PROGRAMS = 20;
 
-// What a call did, for measurements.
+// What a call did, for measurements: how many passes it ran, what it read
+// in all, and where each of the first passes began and how much it read.
 struct STimeSeekStats {
+    static constexpr std::uint32_t PASSES_NOTED = 8;
+    struct SPassRead {
+        std::int64_t offset = 0;
+        std::uint64_t bytes = 0;
+    };
     std::uint32_t passes = 0;
     std::uint64_t bytesRead = 0;
+    SPassRead passReads[PASSES_NOTED];
 };
 
 // The offset at which the seek pass starts reading for time t of a file of

@@ -11,7 +11,8 @@
 // that packet, length and CRC-32; and each unit record is checked against the
 // bytes of the file where that is cheap: its packets, their header lengths
 // and its span in a transport stream, its start code and length in a program
-// stream. The same units must come however the reads are cut.
+// stream. The same units must come however the reads are cut, and from any
+// offset the time seek may start reading at.
 #include "StreamReader.h"
 #include "UnitInfo.h"
 
@@ -44,6 +45,9 @@ constexpr std::uint32_t PROGRAMS_TAKING_PART = 20;
 
 constexpr std::uint32_t TS_PACKET_SIZE = 188;
 constexpr std::size_t FAULTS_KEPT = 10;
+// How far into the data a reader started inside a recording may find its
+// first video unit.
+constexpr std::int64_t MAX_WAY_IN = 512 * 1024;
 
 // A unit the time seek compares: video, with a PTS, not empty, in one of
 // the first programs.
@@ -62,20 +66,21 @@ std::uint32_t Be16(const std::vector<std::uint8_t>& bytes, std::size_t at)
 }
 
 // What is wrong with a transport stream unit's record, read against the
-// file; empty when nothing is.
+// file; empty when nothing is. The reader was fed the file from `base` up to
+// `fed`, so its positions count from `base`.
 std::string TransportUnitFault(const SUnitInfo& unit, const std::vector<std::uint8_t>& file, std::uint32_t stride,
-                               std::uint64_t fed)
+                               std::int64_t base, std::uint64_t fed)
 {
     const std::uint32_t prefix = stride - TS_PACKET_SIZE;
     std::ostringstream fault;
-    if (unit.position < 0 || unit.position % stride != 0)
+    if (unit.position < 0 || (base + unit.position) % stride != 0)
         fault << "position not at a unit start; ";
     if (unit.packetCount == 0 || unit.packetPositions == nullptr || unit.packetHeaderLengths == nullptr)
         return fault.str() + "no packet list";
     if (unit.packetPositions[0] != unit.position)
         fault << "first packet at " << unit.packetPositions[0] << "; ";
-    const std::int64_t last = unit.packetPositions[unit.packetCount - 1];
-    if (unit.spanLength != static_cast<std::uint64_t>(last - unit.position) + stride)
+    const std::int64_t last = base + unit.packetPositions[unit.packetCount - 1];
+    if (unit.spanLength != static_cast<std::uint64_t>(last - base - unit.position) + stride)
         fault << "span " << unit.spanLength << " but last packet at " << last << "; ";
     if (static_cast<std::uint64_t>(last) + stride > fed)
         fault << "last packet at " << last << " past the " << fed << " bytes fed; ";
@@ -88,8 +93,8 @@ std::string TransportUnitFault(const SUnitInfo& unit, const std::vector<std::uin
     std::uint64_t payloadBytes = 0;
     std::uint64_t payloadBeforeLast = 0;
     for (std::uint32_t i = 0; i < unit.packetCount; ++i) {
-        const std::int64_t at = unit.packetPositions[i];
-        if (at % stride != 0 || (i > 0 && at <= unit.packetPositions[i - 1]))
+        const std::int64_t at = base + unit.packetPositions[i];
+        if (at % stride != 0 || (i > 0 && at <= base + unit.packetPositions[i - 1]))
             return "packet " + std::to_string(i) + " at " + std::to_string(at) + " out of place";
         const std::size_t sync = static_cast<std::size_t>(at) + prefix;
         if (file[sync] != 0x47)
@@ -119,17 +124,18 @@ std::string TransportUnitFault(const SUnitInfo& unit, const std::vector<std::uin
     return {};
 }
 
-std::string ProgramStreamUnitFault(const SUnitInfo& unit, const std::vector<std::uint8_t>& file, std::uint64_t fed)
+std::string ProgramStreamUnitFault(const SUnitInfo& unit, const std::vector<std::uint8_t>& file, std::int64_t base,
+                                   std::uint64_t fed)
 {
-    if (unit.position < 0 || static_cast<std::uint64_t>(unit.position) + 6 > file.size())
+    if (unit.position < 0 || static_cast<std::uint64_t>(base + unit.position) + 6 > file.size())
         return "position out of the file";
-    const std::size_t at = static_cast<std::size_t>(unit.position);
+    const std::size_t at = static_cast<std::size_t>(base + unit.position);
     if (file[at] != 0 || file[at + 1] != 0 || file[at + 2] != 1 || file[at + 3] != unit.header.streamId)
         return "no start code of stream " + std::to_string(unit.header.streamId) + " at the position";
     const std::uint64_t length = Be16(file, at + 4) + 6ull;
     if (unit.spanLength != length)
         return "span " + std::to_string(unit.spanLength) + ", the PES packet has " + std::to_string(length);
-    if (static_cast<std::uint64_t>(unit.position) + unit.spanLength > fed)
+    if (at + unit.spanLength > fed)
         return "unit past the bytes fed";
     return {};
 }
@@ -149,8 +155,9 @@ struct SReading
     std::string failure;
 };
 
-// Reads the file as the time seek does, in reads of `readSize` bytes.
-SReading ReadAsTheTimeSeekDoes(const std::vector<std::uint8_t>& file, std::uint32_t stride,
+// Reads the file from `start` on as the time seek does, in reads of
+// `readSize` bytes. The positions kept are those in the file.
+SReading ReadAsTheTimeSeekDoes(const std::vector<std::uint8_t>& file, std::uint32_t stride, std::size_t start = 0,
                                std::size_t readSize = READ_SIZE)
 {
     SReading reading;
@@ -160,7 +167,7 @@ SReading ReadAsTheTimeSeekDoes(const std::vector<std::uint8_t>& file, std::uint3
         return reading;
     }
     reader.Configure(HISTORY_MODE, SELECTION_MODE, PROFILE_LEVEL, BUFFER_SIZE, 0);
-    std::uint64_t fed = 0;
+    std::uint64_t fed = start;
     while (fed < file.size() && reading.failure.empty()) {
         const std::size_t length = std::min<std::size_t>(readSize, file.size() - fed);
         const Result fedResult = reader.Feed(file.data() + fed, static_cast<std::uint32_t>(length));
@@ -180,12 +187,13 @@ SReading ReadAsTheTimeSeekDoes(const std::vector<std::uint8_t>& file, std::uint3
             }
             ++reading.unitsTaken;
             if (TakesPart(unit)) {
-                const std::string fault = stride != 0 ? TransportUnitFault(unit, file, stride, fed)
-                                                      : ProgramStreamUnitFault(unit, file, fed);
+                const std::int64_t base = static_cast<std::int64_t>(start);
+                const std::string fault = stride != 0 ? TransportUnitFault(unit, file, stride, base, fed)
+                                                      : ProgramStreamUnitFault(unit, file, base, fed);
                 if (!fault.empty() && reading.faults.size() < FAULTS_KEPT)
                     reading.faults.push_back("video unit " + std::to_string(reading.video.size()) + " at " +
-                                             std::to_string(unit.position) + ": " + fault);
-                reading.video.push_back({static_cast<std::int64_t>(unit.header.pts), unit.position});
+                                             std::to_string(base + unit.position) + ": " + fault);
+                reading.video.push_back({static_cast<std::int64_t>(unit.header.pts), base + unit.position});
                 reading.payloads.push_back(
                     {unit.payloadLength, vsktest::Crc32({unit.payload, unit.payloadLength})});
             }
@@ -328,11 +336,42 @@ TEST_P(RecordingTest, SameUnitsHoweverTheReadsAreCut)
     ASSERT_FALSE(reference.video.empty()) << "no video unit to compare";
     for (std::size_t readSize : {10007u, 32771u}) {
         SCOPED_TRACE("reads of " + std::to_string(readSize) + " bytes");
-        const SReading reading = ReadAsTheTimeSeekDoes(m_file, m_stride, readSize);
+        const SReading reading = ReadAsTheTimeSeekDoes(m_file, m_stride, 0, readSize);
         EXPECT_EQ(reading.failure, "");
         EXPECT_EQ(reading.unitsTaken, reference.unitsTaken);
         EXPECT_TRUE(reading.video == reference.video) << DescribeDifference(reference.video, reading.video);
         EXPECT_TRUE(reading.payloads == reference.payloads) << "the units' payloads differ";
+    }
+}
+
+// A time seek starts reading far into the file, in the middle of a packet or
+// pack. From there the reader must find its way in (the kind, the unit
+// boundary, the tables of a transport stream, the next pack) and then give
+// ffprobe's packets from one near the start on, without a gap, at their
+// file positions.
+TEST_P(RecordingTest, FromAnOffsetInsideTheFileTheUnitsAreFfprobesFromThere)
+{
+    const std::vector<ProbePacket>& packets = m_probe.packets;
+    for (const std::size_t start : {m_file.size() / 5 + 77, m_file.size() / 2 + 5, m_file.size() - (1u << 20) + 191}) {
+        SCOPED_TRACE("reading from " + std::to_string(start));
+        const SReading reading = ReadAsTheTimeSeekDoes(m_file, m_stride, start);
+        ASSERT_EQ(reading.failure, "");
+        ASSERT_FALSE(reading.video.empty()) << "no video unit";
+        for (const std::string& fault : reading.faults)
+            ADD_FAILURE() << fault;
+
+        const auto first = std::find_if(packets.begin(), packets.end(),
+                                        [&](const ProbePacket& p) { return p.pos == reading.video.front().pos; });
+        ASSERT_NE(first, packets.end()) << "first unit " << Describe(reading.video, 0) << " is none of ffprobe's";
+        EXPECT_GE(first->pos, static_cast<std::int64_t>(start));
+        // The tables come again every tenth of a second; packs are 2 KiB.
+        EXPECT_LT(first->pos - static_cast<std::int64_t>(start), MAX_WAY_IN)
+            << "the first unit comes late: " << Describe(reading.video, 0);
+        std::vector<ProbePacket> expected(first, packets.end() - 1);
+        std::vector<ProbePacket> got = reading.video;
+        if (IsProgramStream() && !got.empty() && got.back() == packets.back())
+            got.pop_back();
+        EXPECT_TRUE(got == expected) << DescribeDifference(expected, got);
     }
 }
 

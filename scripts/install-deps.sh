@@ -7,7 +7,7 @@ set -euo pipefail
 packages=("$@")
 if [ ${#packages[@]} -eq 0 ]; then
   packages=(g++ cmake ninja-build googletest libbenchmark-dev libpugixml-dev
-            g++-mingw-w64-x86-64 wine wine64 procps)
+            g++-mingw-w64-x86-64 wine wine64 procps ffmpeg)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -118,4 +118,15 @@ std::filesystem::path LocateBuildOutput(const char* folder, const std::filesyste
     return configured;
 }
 
+std::filesystem::path ReachableBuildFolder(const std::filesystem::path& configured)
+{
+    std::error_code ec;
+    if (std::filesystem::is_directory(configured, ec))
+        return configured;
+    const std::filesystem::path mapped = std::filesystem::path("Z:") / configured.relative_path();
+    if (std::filesystem::is_directory(mapped, ec))
+        return mapped;
+    return configured;
+}
+
 }  // namespace vsktest

@@ -53,4 +53,9 @@ std::filesystem::path TestExecutableDirectory();
 std::filesystem::path LocateBuildOutput(const char* folder, const std::filesystem::path& name,
                                         const std::filesystem::path& configured);
 
+// A folder of the build named by its absolute path at configure time, as
+// this program reaches it: under Wine the build's Unix path is no drive path,
+// and drive Z: maps the root. `configured` itself when neither is a folder.
+std::filesystem::path ReachableBuildFolder(const std::filesystem::path& configured);
+
 }  // namespace vsktest

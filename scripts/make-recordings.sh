@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Makes the real recordings the parser's tests check against ffprobe, and
+# ffprobe's list of video packets of each, into OUTDIR:
+#
+#   scripts/make-recordings.sh OUTDIR
+#
+#   mpeg2-ac3.ts     MPEG-2 video and AC-3 audio in 188-byte packets
+#   h264-ac3.m2ts    H.264 with B-frames and AC-3 audio in 192-byte units with
+#                    arrival time stamps
+#   mpeg2-ac3.vob    MPEG-2 program stream (2048-byte packs) with AC-3 audio;
+#                    its last seconds are nearly still, so several small
+#                    pictures share one PES packet
+#   NAME.packets     per recording: "pts pos size crc32" of each video packet
+#                    ffprobe reads, in its order, "N/A" where it has no value
+#   status.txt       written last: "ok NAME" for each recording made,
+#                    "missing NAME: why" for each that could not be made
+#
+# Each is a few MB, a little over 5 MiB, so a time seek's start offset is past
+# the start of the file for late requests. Sources are ffmpeg's synthetic
+# test pictures and tones and every encoder and muxer runs bit-exact with one
+# thread, so the files are the same on every run with the same ffmpeg. The
+# CTest fixture runs this for every test run; when the recordings of this
+# script and this ffmpeg are already there it does nothing.
+# Without ffmpeg it writes only status.txt and exits 0: the tests that need a
+# recording skip with the reason it gives. A failing ffmpeg or ffprobe run
+# fails the script.
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+  echo "usage: $0 OUTDIR" >&2
+  exit 2
+fi
+out=$1
+mkdir -p "$out"
+status="$out/status.txt"
+
+if ! command -v ffmpeg >/dev/null 2>&1 || ! command -v ffprobe >/dev/null 2>&1; then
+  rm -f "$status"
+  for name in mpeg2-ac3.ts h264-ac3.m2ts mpeg2-ac3.vob; do
+    rm -f "$out/$name" "$out/$name.packets"
+    echo "missing $name: ffmpeg and ffprobe are not installed (scripts/install-deps.sh installs them)" >>"$status"
+  done
+  echo "make-recordings: ffmpeg or ffprobe not found; no recordings made"
+  exit 0
+fi
+
+key=$({ cat "$0"; ffmpeg -hide_banner -version | head -n 1; } | sha256sum | cut -c1-16)
+if [ -f "$status" ] && grep -qx "key $key" "$status"; then
+  echo "make-recordings: up to date in $out"
+  exit 0
+fi
+rm -f "$status"
+
+work=$(mktemp -d "$out/.work.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+ffm=(ffmpeg -hide_banner -nostdin -loglevel error -y)
+# 48 kHz stereo tone; the pitch tells the recordings apart by ear.
+tone() { echo "sine=frequency=$1:sample_rate=48000:duration=$2,aformat=channel_layouts=stereo"; }
+# Output options of every recording: one encoder thread and no version
+# strings, so the bytes do not depend on the machine or the run.
+exact=(-threads 1 -flags +bitexact -fflags +bitexact)
+
+# ffprobe's video packets, one "pts pos size crc32" line each in the order it
+# reads them: PTS and position as ffprobe gives them, and the length and
+# CRC-32 (the zlib one) of the packet's data.
+probe() {
+  {
+    echo "# ffprobe -fflags nofillin -select_streams v -show_entries packet=pts,pos,size,data_hash" \
+         "-show_data_hash CRC32 $(basename "$1")"
+    ffprobe -v error -fflags nofillin -select_streams v -show_data_hash CRC32 \
+            -show_entries packet=pts,pos,size,data_hash -of default "$1" |
+      awk -F= '/^\[PACKET\]/ { pts = pos = size = crc = "N/A"; side = 0; next }
+               /^\[SIDE_DATA\]/ { side = 1; next }
+               /^\[\/SIDE_DATA\]/ { side = 0; next }
+               /^\[\/PACKET\]/ { print pts, pos, size, crc; next }
+               side { next }
+               $1 == "pts" { pts = $2 }
+               $1 == "pos" { pos = $2 }
+               $1 == "size" { size = $2 }
+               $1 == "data_hash" { crc = substr($2, index($2, ":") + 1) }'
+  } >"$2"
+}
+
+lines=()
+made() {
+  probe "$work/$1" "$work/${1%.*}.packets"
+  mv -f "$work/${1%.*}.packets" "$out/$1.packets"
+  mv -f "$work/$1" "$out/$1"
+  lines+=("ok $1")
+}
+missing() {
+  rm -f "$out/$1" "$out/$1.packets"
+  lines+=("missing $1: $2")
+}
+
+start=$(date +%s%N)
+
+# MPEG-2 video (GOP of 12, two B pictures) and AC-3 in 188-byte packets.
+"${ffm[@]}" -f lavfi -i testsrc2=size=720x576:rate=25:duration=8 -f lavfi -i "$(tone 440 8)" \
+  -map 0:v -map 1:a -c:v mpeg2video -b:v 7M -maxrate 7M -bufsize 1835k -g 12 -bf 2 \
+  -c:a ac3 -b:a 192k "${exact[@]}" -f mpegts "$work/mpeg2-ac3.ts"
+made mpeg2-ac3.ts
+
+# H.264 with three B-frames (pyramid), so presentation order differs from
+# decode order, and AC-3, in 192-byte units. The arrival time stamps of the
+# prefixes follow the byte position at the constant mux rate (null packets
+# fill it up); without a mux rate ffmpeg writes no usable clock there.
+encoders=$(ffmpeg -hide_banner -encoders 2>/dev/null)
+if grep -q ' libx264 ' <<<"$encoders"; then
+  "${ffm[@]}" -f lavfi -i testsrc2=size=640x360:rate=25:duration=6 -f lavfi -i "$(tone 660 6)" \
+    -map 0:v -map 1:a -c:v libx264 -preset veryfast -g 25 -bf 3 \
+    -b:v 6M -maxrate 6M -bufsize 2M -x264-params nal-hrd=cbr \
+    -c:a ac3 -b:a 192k "${exact[@]}" -f mpegts -muxrate 7500k -mpegts_m2ts_mode 1 "$work/h264-ac3.m2ts"
+  made h264-ac3.m2ts
+else
+  missing h264-ac3.m2ts "this ffmpeg has no libx264 encoder"
+fi
+
+# MPEG-2 program stream: 8 s of moving pictures, then 2 s of a nearly still
+# one whose small P and B pictures often start two to a PES packet.
+"${ffm[@]}" -filter_complex \
+  "testsrc2=size=720x576:rate=25:duration=8[a];testsrc=size=720x576:rate=25:duration=2[b];[a][b]concat=n=2:v=1:a=0[v]" \
+  -f lavfi -i "$(tone 550 10)" -map '[v]' -map 0:a -c:v mpeg2video -q:v 3 -g 12 -bf 2 \
+  -c:a ac3 -b:a 192k "${exact[@]}" -f vob "$work/mpeg2-ac3.vob"
+made mpeg2-ac3.vob
+
+printf '%s\n' "key $key" "${lines[@]}" >"$work/status.txt"
+mv -f "$work/status.txt" "$status"
+elapsed=$((($(date +%s%N) - start) / 1000000))
+echo "make-recordings: made in $elapsed ms in $out"
+ls -l "$out" | grep -v '^total'

@@ -14,6 +14,7 @@
 // stream. The same units must come however the reads are cut, and from any
 // offset the time seek may start reading at.
 #include "StreamReader.h"
+#include "TimeSeek.h"
 #include "UnitInfo.h"
 
 #include "vsktest/FfmpegRecordings.h"
@@ -380,6 +381,42 @@ TEST_P(RecordingTest, FromAnOffsetInsideTheFileTheUnitsAreFfprobesFromThere)
 // 192-byte one carries a rising arrival time stamp, the H.264 pictures come
 // out of presentation order, and in the program stream some pictures start
 // in a PES packet that carries the time stamp of an earlier one.
+// The time seek on the file: for requests spread over the whole duration,
+// the answer is ffprobe's packet examined just before the first one, in file
+// order, whose PTS exceeds the first packet's PTS + t x 90, and its time is
+// that packet's distance from the first one (0 for a picture before it).
+TEST_P(RecordingTest, TimeSeekAnswersAreFfprobesPackets)
+{
+    std::vector<ProbePacket> examined = m_probe.packets;
+    // The last picture of a transport stream is never examined.
+    if (!IsProgramStream())
+        examined.pop_back();
+    const std::int64_t first = examined.front().pts;
+    std::int64_t last = 0;
+    for (const ProbePacket& p : examined)
+        last = std::max(last, PtsDistance(static_cast<std::uint64_t>(p.pts), static_cast<std::uint64_t>(first)));
+    const std::uint32_t durationMs = static_cast<std::uint32_t>(last / 90 + 40);
+    const std::wstring path = vsktest::RecordingPath(GetParam()).wstring();
+    constexpr std::uint32_t REQUESTS = 24;
+    for (std::uint32_t i = 0; i < REQUESTS; ++i) {
+        // From just after the start to beyond the last picture.
+        const std::uint32_t timeMs = 1 + static_cast<std::uint32_t>(std::uint64_t{durationMs + 200} * i / (REQUESTS - 1));
+        SCOPED_TRACE(testing::Message() << "request " << timeMs << " ms of " << durationMs);
+        std::size_t answer = 0;
+        while (answer + 1 < examined.size() &&
+               PtsDistance(static_cast<std::uint64_t>(examined[answer + 1].pts), static_cast<std::uint64_t>(first)) <=
+                   std::int64_t{timeMs} * 90)
+            ++answer;
+        std::uint32_t foundMs = 0;
+        std::int64_t position = -1;
+        ASSERT_EQ(FindTimeSeekPosition(path.c_str(), durationMs, timeMs, false, &foundMs, &position), 0);
+        EXPECT_EQ(position, examined[answer].pos);
+        const std::int64_t distance =
+            PtsDistance(static_cast<std::uint64_t>(examined[answer].pts), static_cast<std::uint64_t>(first));
+        EXPECT_EQ(foundMs, static_cast<std::uint32_t>(std::max<std::int64_t>(0, distance / 90)));
+    }
+}
+
 TEST_P(RecordingTest, IsTheRecordingItClaimsToBe)
 {
     const std::vector<ProbePacket>& packets = m_probe.packets;

@@ -14,16 +14,6 @@ void CBitstream::Attach(const std::uint8_t* data, std::size_t length) noexcept
     m_bitOffset = 0;
 }
 
-bool CBitstream::HasBytes(std::size_t n) const noexcept
-{
-    return Valid() && static_cast<std::size_t>(m_end - m_cursor) >= n;
-}
-
-std::size_t CBitstream::Remaining() const noexcept
-{
-    return Valid() ? static_cast<std::size_t>(m_end - m_cursor) : 0;
-}
-
 std::uint32_t CBitstream::PeekBits(std::uint32_t n) const noexcept
 {
     const std::uint32_t bytes = (m_bitOffset + n - 1) / 8 + 1;

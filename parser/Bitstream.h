@@ -24,7 +24,10 @@ public:
     // Reads the bytes [data, data + length) from their first byte on.
     void Attach(const std::uint8_t* data, std::size_t length) noexcept;
 
-    bool HasBytes(std::size_t n) const noexcept;
+    bool HasBytes(std::size_t n) const noexcept
+    {
+        return Valid() && static_cast<std::size_t>(m_end - m_cursor) >= n;
+    }
 
     // 1 <= n and BitOffset() + n <= 32.
     std::uint32_t PeekBits(std::uint32_t n) const noexcept;
@@ -53,7 +56,7 @@ public:
     const std::uint8_t* End() const noexcept { return m_end; }
     std::uint32_t BitOffset() const noexcept { return m_bitOffset; }
     // Bytes from the cursor to the end (0 when the range is broken).
-    std::size_t Remaining() const noexcept;
+    std::size_t Remaining() const noexcept { return Valid() ? static_cast<std::size_t>(m_end - m_cursor) : 0; }
     // Offset of the cursor from the start.
     std::size_t Offset() const noexcept { return static_cast<std::size_t>(m_cursor - m_start); }
 

@@ -57,11 +57,6 @@ std::uint32_t CBuffer::Grow(std::uint32_t size) noexcept
     return size;
 }
 
-std::uint32_t CBuffer::Used() const noexcept
-{
-    return m_start == nullptr ? 0 : static_cast<std::uint32_t>(m_end - m_start);
-}
-
 bool CBuffer::Intact() const noexcept
 {
     return Valid() && static_cast<std::size_t>(m_end - m_start) <= m_capacity;

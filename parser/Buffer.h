@@ -31,7 +31,7 @@ public:
     std::uint32_t DiscardedBytes() const noexcept { return m_discardedBytes; }
     std::uint64_t DiscardedBytes64() const noexcept { return m_discardedBytes64; }
     // Bytes held (end - start) and room left behind them.
-    std::uint32_t Used() const noexcept;
+    std::uint32_t Used() const noexcept { return m_start == nullptr ? 0 : static_cast<std::uint32_t>(m_end - m_start); }
     std::uint32_t FreeSpace() const noexcept { return m_capacity - Used(); }
     // Absolute position of a byte of the buffer, or of the cursor.
     std::uint64_t PositionOf(const std::uint8_t* byte) const noexcept

@@ -293,9 +293,13 @@ Result CPESPacketTs::CompleteUnits() noexcept
 {
     if (m_completeUnits != 0)
         return RESULT_OK;
+    // Most packets continue a unit whose end is not known yet.
+    if (m_marks.empty() || (m_video && m_marks.size() < 2))
+        return ResultNeedMoreData;
     while (!m_marks.empty()) {
         // Bytes ahead of the oldest start belong to no unit.
-        Consume(m_marks.front().offset);
+        if (CursorPosition() != m_marks.front().offset)
+            Consume(m_marks.front().offset);
         const std::uint8_t* const unit = AtOffset(m_marks.front().offset);
         const std::uint64_t held = EndOffset() - m_marks.front().offset;
         const bool nextStarted = m_marks.size() > 1;

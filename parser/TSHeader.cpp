@@ -149,7 +149,11 @@ Result CTSHeader::ReadPacketHeader() noexcept
         SkipPacket();
         return RESULT_OK;
     }
-    ClearAdaptation();
+    // Only a field read since the last clear can have left anything behind.
+    if (m_adaptationDirty) {
+        ClearAdaptation();
+        m_adaptationDirty = false;
+    }
     switch (m_header.adaptationFieldControl) {
     case AFC_PAYLOAD_ONLY:
         m_payloadLeft = TS_PACKET_SIZE - HEADER_BYTES;
@@ -179,6 +183,7 @@ Result CTSHeader::ReadPacketHeader() noexcept
 
 std::int32_t CTSHeader::ReadAdaptationField() noexcept
 {
+    m_adaptationDirty = true;
     if (!HasBytes(1))
         return -1;
     const std::uint8_t* q = m_cursor;

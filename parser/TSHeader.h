@@ -116,6 +116,8 @@ private:
     std::size_t m_unitOffset = 0;
     std::uint32_t m_payloadLeft = 0;
     bool m_resyncPending = false;
+    // An adaptation field was read since the record was last cleared.
+    bool m_adaptationDirty = true;
     // Absolute position from which a pending search goes on.
     std::uint64_t m_resyncFrom = 0;
     STsPacketHeader m_header;

@@ -11,6 +11,8 @@ namespace {
 // Room kept behind the nominal buffer size: more than two 192-byte units, so
 // a unit cut by the end of one piece always fits with the next piece.
 constexpr std::uint32_t PACKET_BUFFER_MARGIN = 520;
+// A tail this short is moved to the front before every append.
+constexpr std::size_t EAGER_COMPACT_TAIL = 4096;
 
 template <class T>
 std::unique_ptr<T> MakeSection() noexcept
@@ -104,8 +106,12 @@ Result CTransportStream::Append(const std::uint8_t* bytes, std::uint32_t length)
         return ResultAppendFailed;
     // Only whole packets are ever consumed and nothing keeps pointers into
     // the buffer between packets, so the unread tail can move to the front;
-    // the reader counts what was dropped, and positions stay absolute.
-    if (m_reader.FreeSpace() < length)
+    // the reader counts what was dropped, and positions stay absolute. A
+    // short tail (what is left when the last piece was worked through) moves
+    // at once, so the same few pages are used again and again instead of the
+    // whole buffer passing through the cache; a long one only when the bytes
+    // would not fit behind it.
+    if (m_reader.FreeSpace() < length || m_reader.Remaining() <= EAGER_COMPACT_TAIL)
         m_reader.Compact();
     if (m_reader.Append(bytes, length) != length)
         return ResultAppendFailed;
@@ -180,6 +186,7 @@ Result CTransportStream::DispatchElementary(const SPidRoute& route) noexcept
     if (!stream.assembler)
         return RESULT_OK;
     CPESPacketTs& assembler = *stream.assembler;
+    const std::uint32_t waiting = assembler.CompleteUnitCount();
     assembler.ResetStatus();
     Result result = assembler.TakePacket(m_reader);
     // The gap is the packet's own anomaly; units the assembler dropped while
@@ -189,7 +196,8 @@ Result CTransportStream::DispatchElementary(const SPidRoute& route) noexcept
     if (result == RESULT_OK)
         result = assembler.CompleteUnits();
     m_reader.MergeStatus(assembler);
-    NoteWaiting(route.program, route.stream, assembler);
+    if (assembler.CompleteUnitCount() != waiting)
+        NoteWaiting(route.program, route.stream, assembler);
     // A unit still being collected is no reason to stop reading packets.
     return result == ResultNeedMoreData ? RESULT_OK : result;
 }

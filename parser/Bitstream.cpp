@@ -113,14 +113,23 @@ std::int32_t CBitstream::FindStartCode() noexcept
         }
     }
     // Not found. Keep an unfinished prefix at the very end for the next search.
-    const std::size_t left = static_cast<std::size_t>(end - m_cursor);
-    if (left >= 3 && end[-3] == 0 && end[-2] == 0 && end[-1] == 1)
-        m_cursor = m_end - 3;
-    else if (left >= 2 && end[-2] == 0 && end[-1] == 0)
-        m_cursor = m_end - 2;
-    else if (left >= 1 && end[-1] == 0)
-        m_cursor = m_end - 1;
+    const std::size_t unfinished = UnfinishedStartCodeLength();
+    if (unfinished != 0)
+        m_cursor = m_end - unfinished;
     return -1;
+}
+
+std::size_t CBitstream::UnfinishedStartCodeLength() const noexcept
+{
+    const std::size_t left = Remaining();
+    const std::uint8_t* const end = m_end;
+    if (left >= 3 && end[-3] == 0 && end[-2] == 0 && end[-1] == 1)
+        return 3;
+    if (left >= 2 && end[-2] == 0 && end[-1] == 0)
+        return 2;
+    if (left >= 1 && end[-1] == 0)
+        return 1;
+    return 0;
 }
 
 }  // namespace parser

@@ -50,6 +50,9 @@ public:
     // or -1. A search that ends inside an unfinished prefix leaves the cursor
     // on it, so the search resumes there once more data has been appended.
     std::int32_t FindStartCode() noexcept;
+    // Bytes at the end of the range, from the cursor on, that may begin a
+    // start code once more bytes follow (00, 00 00 or 00 00 01): 0 to 3.
+    std::size_t UnfinishedStartCodeLength() const noexcept;
 
     const std::uint8_t* Start() const noexcept { return m_start; }
     const std::uint8_t* Cursor() const noexcept { return m_cursor; }

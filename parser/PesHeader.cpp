@@ -121,12 +121,7 @@ Result ParseMpeg2Syntax(const std::uint8_t* unit, std::uint32_t unitLength, SPes
     if (h.escrFlag != 0) {
         if ((p = cursor.Take(ESCR_BYTES)) == nullptr)
             return ResultSectionMalformed;
-        // 2 reserved bits, base[32..30], marker, base[29..15], marker,
-        // base[14..0], marker, extension (9 bits), marker.
-        h.escrBase = (std::uint64_t{p[0] & 0x38u} << 27) | (std::uint64_t{p[0] & 0x03u} << 28) |
-                     (std::uint64_t{p[1]} << 20) | (std::uint64_t{p[2] & 0xF8u} << 12) |
-                     (std::uint64_t{p[2] & 0x03u} << 13) | (std::uint64_t{p[3]} << 5) | (std::uint64_t{p[4]} >> 3);
-        h.escrExtension = static_cast<std::uint16_t>(((p[4] & 0x03u) << 7) | (p[5] >> 1));
+        ReadSystemClock(p, h.escrBase, h.escrExtension);
     }
     if (h.esRateFlag != 0) {
         if ((p = cursor.Take(ES_RATE_BYTES)) == nullptr)
@@ -233,6 +228,14 @@ std::uint64_t ReadPesTimestamp(const std::uint8_t* p) noexcept
 {
     return (std::uint64_t{p[0] & 0x0Eu} << 29) | (std::uint64_t{p[1]} << 22) | (std::uint64_t{p[2] & 0xFEu} << 14) |
            (std::uint64_t{p[3]} << 7) | (std::uint64_t{p[4]} >> 1);
+}
+
+void ReadSystemClock(const std::uint8_t* p, std::uint64_t& base, std::uint16_t& extension) noexcept
+{
+    base = (std::uint64_t{p[0] & 0x38u} << 27) | (std::uint64_t{p[0] & 0x03u} << 28) | (std::uint64_t{p[1]} << 20) |
+           (std::uint64_t{p[2] & 0xF8u} << 12) | (std::uint64_t{p[2] & 0x03u} << 13) | (std::uint64_t{p[3]} << 5) |
+           (std::uint64_t{p[4]} >> 3);
+    extension = static_cast<std::uint16_t>(((p[4] & 0x03u) << 7) | (p[5] >> 1));
 }
 
 Result ParsePesHeader(const std::uint8_t* unit, std::uint32_t unitLength, EPesSyntax syntax, SPesHeader& header,

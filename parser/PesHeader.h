@@ -109,6 +109,12 @@ bool PesWithoutOptionalHeader(std::uint8_t streamId) noexcept;
 // of six) ESCR-less field: prefix and marker bits are not checked.
 std::uint64_t ReadPesTimestamp(const std::uint8_t* p) noexcept;
 
+// A 33-bit base and 9-bit extension from the six bytes laid out as an ESCR
+// and as the SCR of an MPEG-2 pack header: 2 leading bits, base[32..30],
+// marker, base[29..15], marker, base[14..0], marker, extension, marker.
+// Leading and marker bits are not checked.
+void ReadSystemClock(const std::uint8_t* p, std::uint64_t& base, std::uint16_t& extension) noexcept;
+
 // Parses the unit [unit, unit + unitLength), which starts at its start code.
 // unitLength is decided by the caller (PES_packet_length + 6, or up to the
 // next unit of a stream whose units are unbounded) and is at least

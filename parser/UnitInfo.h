@@ -2,7 +2,8 @@
 // private unit of some recorders) that the stream reader hands out through
 // TakeUnit: where it lies in the stream, what its header says, which program
 // and stream it belongs to and how that stream is classified. The pointers
-// in it stay valid until the unit is released.
+// in it stay valid until the unit is released (for a program stream: or
+// until more data is fed, which may move the reader's buffer).
 #pragma once
 
 #include "Buffer.h"
@@ -37,6 +38,16 @@ struct SAnomalyRecord {
             code = from.StatusCode();
             severity = from.StatusSeverity();
             position = from.StatusPosition();
+        }
+    }
+    // One anomaly met by a reader that keeps no status record of its own.
+    void Report(std::uint32_t anomaly, std::uint32_t anomalySeverity, std::int64_t at) noexcept
+    {
+        ++count;
+        if (anomalySeverity > severity) {
+            code = anomaly;
+            severity = anomalySeverity;
+            position = at;
         }
     }
     void Clear() noexcept { *this = SAnomalyRecord{}; }

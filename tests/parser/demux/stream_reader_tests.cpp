@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 namespace parser {
@@ -109,6 +110,19 @@ TEST(StreamReaderTest, TheFirstFeedDecidesTheKindAndTheReader)
             EXPECT_EQ(demux, nullptr);
             ASSERT_NE(reader.ProgramStream(), nullptr);
             EXPECT_EQ(reader.FreeSpace(), TIME_SEEK_BUFFER - c.bytes.size());
+            // The pack header (14 bytes), then the video unit.
+            ASSERT_EQ(reader.NextUnits(), 1);
+            SUnitInfo unit;
+            ASSERT_EQ(reader.TakeUnit(unit), RESULT_OK);
+            EXPECT_EQ(unit.kind, STREAM_KIND_PROGRAM);
+            EXPECT_EQ(unit.position, 14);
+            EXPECT_EQ(unit.header.pts, 3600u);
+            EXPECT_EQ(unit.payloadLength, 3000u);
+            EXPECT_TRUE(unit.classified);
+            EXPECT_EQ(unit.codec, CODEC_MPEG_VIDEO);
+            reader.ReleaseUnit(unit);
+            EXPECT_EQ(reader.NextUnits(), 0);
+            EXPECT_EQ(reader.TakeUnit(unit), ResultNeedMoreData);
             continue;
         }
         ASSERT_NE(demux, nullptr);
@@ -125,6 +139,44 @@ TEST(StreamReaderTest, TheFirstFeedDecidesTheKindAndTheReader)
         EXPECT_EQ(FeedAll(reader, other), RESULT_OK);
         EXPECT_EQ(reader.Kind(), c.kind);
     }
+}
+
+// What the reader recognised of a program stream's private units decides
+// their classification: a confirmed AC-3 sub-stream is AC-3 audio, a DSI
+// packet private data of its own coding.
+TEST(StreamReaderTest, ProgramStreamUnitsAreClassifiedByTheirSubStream)
+{
+    vsktest::CProgramStreamBuilder ps;
+    ps.AddPack({});
+    vsktest::PesParams ac3;
+    ac3.streamId = 0xBD;
+    ac3.payload = {0x82, 0x01, 0x00, 0x01, 0x0B, 0x77, 0x10, 0x20};
+    ps.AddPes(ac3);
+    vsktest::PesParams dsi;
+    dsi.streamId = 0xBF;
+    dsi.payload = {0x01, 0x10};
+    ps.AddPes(dsi);
+    ps.AddEnd();
+    CStreamReader reader;
+    ASSERT_EQ(reader.Initialize(), RESULT_OK);
+    reader.Configure(2, 4, 0xFF, TIME_SEEK_BUFFER, STREAM_KIND_PROGRAM);
+    ASSERT_EQ(FeedAll(reader, ps.Take()), RESULT_OK);
+    struct SExpected {
+        std::uint32_t category;
+        std::uint32_t codec;
+        std::uint32_t subIndex;
+        std::uint32_t payloadLength;
+    };
+    for (const SExpected& e : {SExpected{0x20001, 0x3000A, 2, 4}, SExpected{0x20010, 0x30023, 0, 2}}) {
+        ASSERT_EQ(reader.NextUnits(), 1);
+        SUnitInfo unit;
+        ASSERT_EQ(reader.TakeUnit(unit), RESULT_OK);
+        EXPECT_TRUE(unit.classified);
+        EXPECT_EQ(std::tuple(unit.category, unit.codec, unit.subIndex, unit.payloadLength),
+                  std::tuple(e.category, e.codec, e.subIndex, e.payloadLength));
+        reader.ReleaseUnit(unit);
+    }
+    EXPECT_EQ(reader.NextUnits(), 0);
 }
 
 TEST(StreamReaderTest, DataOfUnknownKindIsRefusedForGood)

@@ -2,8 +2,9 @@
 // private unit of some recorders) that the stream reader hands out through
 // TakeUnit: where it lies in the stream, what its header says, which program
 // and stream it belongs to and how that stream is classified. The pointers
-// in it stay valid until the unit is released (for a program stream: or
-// until more data is fed, which may move the reader's buffer).
+// in it stay valid until the unit is released, more data is fed or the
+// reader is asked for more units (each may move the reader's buffers): take,
+// look, release.
 #pragma once
 
 #include "Buffer.h"

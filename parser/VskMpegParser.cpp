@@ -4,6 +4,7 @@
 
 #include "TimeSeek.h"
 
+#include <memory>
 #include <new>
 
 namespace {
@@ -22,8 +23,17 @@ public:
 
     std::int32_t ReleaseParser() noexcept override
     {
-        delete this;
+        // The object owns itself from creation to this call.
+        std::unique_ptr<CVskMpegParser> self(this);
         return VSK_PARSER_RESULT_OK;
+    }
+
+    std::int32_t ProbeStream(const wchar_t* path, SVskStreamProbe* probe) noexcept override
+    {
+        if (probe == nullptr)
+            return VSK_PARSER_RESULT_POINTER;
+        (void)path;
+        return VSK_PARSER_RESULT_FAIL;
     }
 };
 

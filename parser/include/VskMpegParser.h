@@ -40,6 +40,81 @@ inline constexpr wchar_t VSK_PARSER_LIBRARY_BASE_NAME[] = L"VskMpegParser";
 // Version answered by GetInterfaceVersion.
 inline constexpr std::uint32_t VSK_PARSER_INTERFACE_VERSION = 1;
 
+// The stream facts the probe (slot 3) reports: plain values in a structure
+// the caller owns. The caller sets `size` to sizeof(SVskStreamProbe) before
+// the call; the library fills no more than that, so a caller built against an
+// older, shorter structure keeps working.
+inline constexpr std::uint32_t VSK_PROBE_MAX_STREAMS = 32;
+
+enum : std::uint32_t {
+    // Packet format of a transport stream.
+    VSK_PROBE_FORMAT_NONE = 0,          // program stream, or no transport stream
+    VSK_PROBE_FORMAT_188 = 1,           // 188-byte packets
+    VSK_PROBE_FORMAT_192_ZERO = 2,      // 192-byte units whose prefixes are zero
+    VSK_PROBE_FORMAT_192_STAMPED = 3,   // 192-byte units with arrival time stamps
+
+    // Stream categories and codecs.
+    VSK_PROBE_STREAM_OTHER = 0,
+    VSK_PROBE_STREAM_VIDEO = 1,
+    VSK_PROBE_STREAM_AUDIO = 2,
+    VSK_PROBE_CODEC_UNKNOWN = 0,
+    VSK_PROBE_CODEC_MPEG2_VIDEO = 1,    // MPEG-1 or MPEG-2 video
+    VSK_PROBE_CODEC_AVC = 2,
+    VSK_PROBE_CODEC_MPEG_AUDIO = 3,     // MPEG-1/2 audio, layers I to III
+    VSK_PROBE_CODEC_AC3 = 4,
+    VSK_PROBE_CODEC_LPCM = 5,
+};
+
+struct SVskProbeStream {
+    std::uint32_t category = VSK_PROBE_STREAM_OTHER;
+    std::uint32_t codec = VSK_PROBE_CODEC_UNKNOWN;
+    std::uint32_t programIndex = 0;      // entry of the association section
+    std::uint32_t programNumber = 0;
+    std::uint32_t pid = 0;               // 0 in a program stream
+    std::uint32_t streamType = 0;        // stream_type; the stream_id in a program stream
+    std::uint32_t streamId = 0;          // PES stream_id
+    // Bit rate in bit/s: the one the elementary headers state, or else the
+    // one measured over the part read (bitRateMeasured 1); 0 when unknown.
+    std::uint32_t bitRate = 0;
+    std::uint32_t bitRateMeasured = 0;
+    // Video: coded size after cropping, frame rate as a fraction (frames per
+    // second), display aspect ratio as a fraction (16:9 is 16/9), sample
+    // aspect ratio (1/1 for square samples; 0/0 when not stated), the
+    // profile and level as the stream states them (MPEG-2: the profile and
+    // the level of profile_and_level_indication; AVC: profile_idc and
+    // level_idc), progressive (1) or interlaced (0) frames.
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t frameRateNumerator = 0;
+    std::uint32_t frameRateDenominator = 0;
+    std::uint32_t displayAspectNumerator = 0;
+    std::uint32_t displayAspectDenominator = 0;
+    std::uint32_t sampleAspectNumerator = 0;
+    std::uint32_t sampleAspectDenominator = 0;
+    std::uint32_t profile = 0;
+    std::uint32_t level = 0;
+    std::uint32_t progressive = 0;
+    // Audio: channels (5.1 counts 6), sampling rate in Hz, MPEG audio layer.
+    std::uint32_t channels = 0;
+    std::uint32_t samplingRate = 0;
+    std::uint32_t layer = 0;
+};
+
+struct SVskStreamProbe {
+    std::uint32_t size = sizeof(SVskStreamProbe);
+    // STREAM_KIND: 1 program stream, 2 188-byte packets, 3 192-byte units.
+    std::uint32_t streamKind = 0;
+    std::uint32_t packetFormat = VSK_PROBE_FORMAT_NONE;
+    std::int64_t fileSize = 0;
+    // From the first to the last video PTS of the file, across the wrap of
+    // the clock, plus one frame; 0 when unknown. Overall bit rate from it.
+    std::uint32_t durationMs = 0;
+    std::uint32_t bitRate = 0;
+    std::uint32_t programCount = 0;
+    std::uint32_t streamCount = 0;
+    SVskProbeStream streams[VSK_PROBE_MAX_STREAMS];
+};
+
 // A parser object. Not a COM interface: no reference count; it is created only
 // by createVskMpegParser and destroyed only by ReleaseParser.
 //
@@ -65,6 +140,13 @@ public:
     // Slot 2. Destroys the object and frees everything it holds. The pointer is
     // invalid afterwards. The result is 0 and callers may ignore it.
     virtual std::int32_t ReleaseParser() noexcept = 0;
+
+    // Slot 3. Not used by the component: the stream facts of a recording, for
+    // a host that describes its files to clients. It reads at most the first
+    // and the last few MiB of the file. 0 on success; E_POINTER for a null
+    // probe, E_INVALIDARG for a probe whose size is too small or a file that
+    // cannot be opened, E_FAIL when the file is of no known kind.
+    virtual std::int32_t ProbeStream(const wchar_t* path, SVskStreamProbe* probe) noexcept = 0;
 
 protected:
     IVskMpegParser() = default;

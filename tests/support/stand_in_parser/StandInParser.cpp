@@ -47,6 +47,11 @@ std::int32_t CStandInParser::ReleaseParser() noexcept
     return VSK_PARSER_RESULT_OK;
 }
 
+std::int32_t CStandInParser::ProbeStream(const wchar_t*, SVskStreamProbe*) noexcept
+{
+    return VSK_PARSER_RESULT_FAIL;
+}
+
 std::int32_t CStandInParser::LiveCount() noexcept
 {
     return g_liveParsers.load();

@@ -21,6 +21,8 @@ public:
                                       bool flag, std::uint32_t* foundTimeMs,
                                       std::int64_t* bytePosition) noexcept override;
     std::int32_t ReleaseParser() noexcept override;
+    // The stand-in probes nothing.
+    std::int32_t ProbeStream(const wchar_t* path, SVskStreamProbe* probe) noexcept override;
 
     static std::int32_t LiveCount() noexcept;
 };

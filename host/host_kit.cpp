@@ -20,6 +20,9 @@ struct HostKitState {
     CreationRule propertyRule;
     std::function<void(CHostTargetDescription&)> targetInitializer;
     std::function<void(CHostMediaProperty&)> propertyInitializer;
+    // Tests read the record; a long-running host turns it off so it does
+    // not grow with every object the component creates.
+    bool keepRecord = true;
 };
 
 HostKitState& State()
@@ -88,7 +91,8 @@ HRESULT CreateRecorded(REFCLSID clsid, REFIID iid, void** ppv,
         held.Attach(static_cast<IUnknown*>(answer));
         {
             std::lock_guard guard(state.lock);
-            (state.*record).push_back(object);
+            if (state.keepRecord)
+                (state.*record).push_back(object);
         }
         *ppv = held.Detach();
         return S_OK;
@@ -222,6 +226,19 @@ void HostKitReset()
         state.propertyInitializer = nullptr;
     }
     // The objects are released here, outside the lock.
+}
+
+void HostKitKeepRecord(bool keep)
+{
+    HostKitState& state = State();
+    std::vector<CComPtr<CComObject<CHostTargetDescription>>> targets;
+    std::vector<CComPtr<CComObject<CHostMediaProperty>>> properties;
+    std::lock_guard guard(state.lock);
+    state.keepRecord = keep;
+    if (!keep) {
+        targets.swap(state.targets);
+        properties.swap(state.properties);
+    }
 }
 
 void HostKitFailCreation(REFCLSID clsid, HRESULT hr, ULONG successes)

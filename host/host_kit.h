@@ -45,6 +45,9 @@ std::vector<CComPtr<CComObject<CHostTargetDescription>>> HostKitCreatedTargets()
 std::vector<CComPtr<CComObject<CHostMediaProperty>>> HostKitCreatedProperties();
 // Drops the record and every armed creation failure and initialiser.
 void HostKitReset();
+// Whether created objects are recorded (on by default). Off, the record stays
+// empty: a host that serves many requests keeps nothing it does not use.
+void HostKitKeepRecord(bool keep);
 
 // Creation of `clsid` fails with `hr` once `successes` more creations of it
 // have succeeded, and keeps failing until HostKitReset.

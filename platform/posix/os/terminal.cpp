@@ -1,0 +1,17 @@
+#include "platform/terminal.h"
+
+#include <unistd.h>
+
+namespace platform {
+
+bool IsTerminal(std::FILE* stream)
+{
+    return stream != nullptr && isatty(fileno(stream)) == 1;
+}
+
+bool SetBinaryMode(std::FILE* stream)
+{
+    return stream != nullptr;
+}
+
+}  // namespace platform

@@ -152,11 +152,10 @@ int COutputLogSystem::WriteSubject(const wchar_t* subject, int level, const wcha
 
 int COutputLogSystem::Dump(const wchar_t* title, const void* data, std::uint32_t size, std::uint32_t nLineSize)
 {
-    const wchar_t* shownTitle = title != nullptr ? title : L"";
     auto frame = [&](const wchar_t* middle) {
         BeginBlock();
         Write(DUMP_TOP);
-        Print(L"%ls[%ls]", DUMP_BODY, shownTitle);
+        Print(L"%s[%s]", DUMP_BODY, title);
         Write(middle);
         Write(DUMP_BOTTOM);
         EndBlock();
@@ -171,7 +170,7 @@ int COutputLogSystem::Dump(const wchar_t* title, const void* data, std::uint32_t
     }
     BeginBlock();
     Write(DUMP_TOP);
-    Print(L"%ls[%ls]", DUMP_BODY, shownTitle);
+    Print(L"%s[%s]", DUMP_BODY, title);
 
     std::wstring hexRuler;
     std::wstring dashRuler;
@@ -249,7 +248,8 @@ int COutputLogSystem::ErrorPrintCodeV(int code, int reserved, const wchar_t* tag
 
 int COutputLogSystem::ErrorWriteCode(int code, int, const wchar_t* tag, const wchar_t* text)
 {
-    return ErrorPrint(L"%05d:[%ls] %ls", code, tag != nullptr ? tag : L"", text != nullptr ? text : L"");
+    // A null tag or text prints "(null)", as the Windows runtime prints it.
+    return ErrorPrint(L"%05d:[%s] %s", code, tag, text);
 }
 
 int COutputLogSystem::ErrorWrite(const wchar_t* text)

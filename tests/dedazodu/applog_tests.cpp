@@ -7,6 +7,7 @@
 #include "dedazodu/AppLog.h"
 #include "dedazodu/Levels.h"
 #include "log_test_support.h"
+#include "vsktest/Environment.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -172,13 +173,21 @@ TEST(AppLog, NullLogWritesNothing)
     DestroyAppLog(log);  // harmless on null
 }
 
+// Two processes of different environments (an interactive host and a
+// service, say) meet under one file mutex: no line is lost or cut into.
 TEST(AppLog, TwoProcessesWithThreadsShareOneFileWithoutLosingLines)
 {
     CChildHome home;
     WriteFile(home.File(fs::path(APP_CONFIG).wstring()), Config(1, 1));
     const int threads = 4;
-    const int perThread = 250;  // 2 processes x 4 threads x 250 = 2,000 lines
-    auto a = home.Start(APP_NAME, threads, perThread, L"A");
+    const int perThread = 1000;  // 2 processes x 4 threads x 1,000 = 8,000 lines
+    const CTempDir runtime;
+    std::unique_ptr<platform::CChildProcess> a;
+    {
+        const vsktest::CScopedEnvironment xdg("XDG_RUNTIME_DIR", runtime.Path());
+        const vsktest::CScopedEnvironment tmp("TMPDIR", runtime.Path());
+        a = home.Start(APP_NAME, threads, perThread, L"A");
+    }
     auto b = home.Start(APP_NAME, threads, perThread, L"B");
     ASSERT_TRUE(a && b);
     const std::map<unsigned long, std::string> tags {{a->Id(), "A"}, {b->Id(), "B"}};

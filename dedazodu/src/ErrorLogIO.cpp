@@ -96,10 +96,9 @@ int COutputErrorLogIO::WriteLine(const wchar_t* text)
 
 void COutputErrorLogIO::Open()
 {
-    if (m_file.IsOpen() || m_path.empty()) {
-        return;
-    }
-    if (m_file.Open(m_path.c_str(), platform::EFileMode::READ_WRITE_EXCLUSIVE)) {
+    // A file still open from a close that could not trim it may stand
+    // anywhere: every line goes to the end all the same.
+    if (m_file.IsOpen() || (!m_path.empty() && m_file.Open(m_path.c_str(), platform::EFileMode::READ_WRITE_EXCLUSIVE))) {
         m_file.SeekToEnd();
     }
 }

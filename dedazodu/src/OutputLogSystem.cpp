@@ -153,12 +153,11 @@ int COutputLogSystem::WriteSubject(const wchar_t* subject, int level, const wcha
 int COutputLogSystem::Dump(const wchar_t* title, const void* data, std::uint32_t size, std::uint32_t nLineSize)
 {
     auto frame = [&](const wchar_t* middle) {
-        BeginBlock();
+        const Common::CBlockGuard<COutputLogSystem> block(*this);
         Write(DUMP_TOP);
         Print(L"%s[%s]", DUMP_BODY, title);
         Write(middle);
         Write(DUMP_BOTTOM);
-        EndBlock();
     };
     if (!platform::IsReadableMemory(data, size)) {
         frame(L"\x2503" L"Bad read Pointer.");
@@ -168,7 +167,7 @@ int COutputLogSystem::Dump(const wchar_t* title, const void* data, std::uint32_t
         frame(L"\x2503" L"Invalided Parameter : nLineSize == 0 || nLineSize > 64");
         return LOG_E_INVALIDARG;
     }
-    BeginBlock();
+    const Common::CBlockGuard<COutputLogSystem> block(*this);
     Write(DUMP_TOP);
     Print(L"%s[%s]", DUMP_BODY, title);
 
@@ -208,7 +207,6 @@ int COutputLogSystem::Dump(const wchar_t* title, const void* data, std::uint32_t
         Print(L"%ls%ls    %ls", DUMP_BODY, hex.c_str(), wideCharacters.c_str());
     }
     Write(DUMP_BOTTOM);
-    EndBlock();
     return LOG_S_OK;
 }
 
@@ -270,7 +268,7 @@ int COutputLogSystem::ErrorWrite(const wchar_t* text)
     auto& banners = BannerMutexes();
     const std::wstring bannerName = BannerMutexName(platform::CurrentProcessId(), m_errorLogPath);
     if (banners.find(bannerName) == banners.end()) {
-        writer->BeginBlock();
+        const Common::CBlockGuard<ILog> block(*writer.Get());
         auto mutex = std::make_unique<platform::CNamedMutex>();
         bool existed = false;
         if (mutex->Create(bannerName.c_str(), &existed)) {
@@ -283,7 +281,6 @@ int COutputLogSystem::ErrorWrite(const wchar_t* text)
                 writer->WriteAt(&created, BANNER_RULE);
             }
         }
-        writer->EndBlock();
     }
     io.Reset();  // the writer keeps the channel alive
     writer->WriteNow(text);

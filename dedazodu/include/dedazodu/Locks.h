@@ -65,5 +65,25 @@ private:
     ILockObject& m_lock;
 };
 
+// Unlocks at the end of a scope a lock taken before it, unless Keep hands
+// the hold on to the caller: for operations that lock, then do work that may
+// throw, and return holding the lock.
+class CHeldLock {
+public:
+    explicit CHeldLock(ILockObject& lock) : m_lock(&lock) {}
+    ~CHeldLock()
+    {
+        if (m_lock != nullptr) {
+            m_lock->Unlock();
+        }
+    }
+    CHeldLock(const CHeldLock&) = delete;
+    CHeldLock& operator=(const CHeldLock&) = delete;
+    void Keep() { m_lock = nullptr; }
+
+private:
+    ILockObject* m_lock;
+};
+
 }  // namespace Common
 }  // namespace deDazOdu

@@ -4,6 +4,7 @@
 // reference the caller owns.
 #pragma once
 
+#include "Locks.h"
 #include "Reference.h"
 #include "platform/time.h"
 
@@ -35,16 +36,7 @@ namespace Common {
 // Holds a channel's lock for a scope: every lock of the library is taken
 // through a guard, so a throw (memory running out, say) between Lock and
 // Unlock cannot leave the channel locked for every other writer.
-class CChannelLock {
-public:
-    explicit CChannelLock(ILogIO& io) : m_io(io) { m_io.Lock(); }
-    ~CChannelLock() { m_io.Unlock(); }
-    CChannelLock(const CChannelLock&) = delete;
-    CChannelLock& operator=(const CChannelLock&) = delete;
-
-private:
-    ILogIO& m_io;
-};
+using CChannelLock = CLockGuard<ILogIO>;
 
 // Holds a block (BeginBlock ... EndBlock) of a writer or a log system for a
 // scope, for the same reason.

@@ -9,6 +9,7 @@
 #include "dedazodu/Locks.h"
 #include "platform/codepage.h"
 #include "platform/memory.h"
+#include "platform/module.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/sync.h"
@@ -24,24 +25,41 @@ struct STraceEntry {
     std::map<unsigned, Common::CRef<ILog>> logs;
 };
 
-std::map<std::wstring, STraceEntry>& TraceRegistry()
+// The library instance's process-wide state: the log lock, the trace
+// registry and the banner mutexes it holds (one per error-log path, in
+// practice one). Made on first use. Static destruction never destroys it:
+// the teardown registered with platform::AtModuleUnload does when the library
+// is unloaded while the process goes on (trace files flushed and closed,
+// writers released, banner mutexes closed, so a later load writes the banner
+// again); at process exit it stays in place for threads that still log.
+struct SLogState {
+    Common::CCriticalSection lock;
+    std::map<std::wstring, STraceEntry> traces;
+    std::map<std::wstring, std::unique_ptr<platform::CNamedMutex>> banners;
+};
+
+void TearDownLogState();
+
+union ULogStateHolder {
+    ULogStateHolder() : state() { platform::AtModuleUnload(&TearDownLogState); }
+    ~ULogStateHolder() {}  // the state stays; see above
+    SLogState state;
+};
+
+SLogState& LogState()
 {
-    static std::map<std::wstring, STraceEntry> registry;
-    return registry;
+    static ULogStateHolder holder;
+    return holder.state;
+}
+
+void TearDownLogState()
+{
+    LogState().~SLogState();
 }
 
 Common::CCriticalSection& ProcessLogLock()
 {
-    static Common::CCriticalSection lock;
-    return lock;
-}
-
-// Banner mutexes this library instance holds, one per error-log path (in
-// practice one), closed when the library is unloaded.
-std::map<std::wstring, std::unique_ptr<platform::CNamedMutex>>& BannerMutexes()
-{
-    static std::map<std::wstring, std::unique_ptr<platform::CNamedMutex>> mutexes;
-    return mutexes;
+    return LogState().lock;
 }
 
 const wchar_t BANNER_RULE[] = L"-------------------------------------------------------------------------------";
@@ -91,7 +109,7 @@ ILog* COutputLogSystem::ThreadLog()
     }
     Common::CScopedLock guard(ProcessLogLock());
     const unsigned key = platform::CurrentThreadId();
-    auto& registry = TraceRegistry();
+    auto& registry = LogState().traces;
     auto entry = registry.find(m_name);
     if (entry == registry.end()) {
         entry = registry.emplace(m_name, STraceEntry {}).first;
@@ -265,7 +283,7 @@ int COutputLogSystem::ErrorWrite(const wchar_t* text)
     if (!writer) {
         return LOG_S_OK;
     }
-    auto& banners = BannerMutexes();
+    auto& banners = LogState().banners;
     const std::wstring bannerName = BannerMutexName(platform::CurrentProcessId(), m_errorLogPath);
     if (banners.find(bannerName) == banners.end()) {
         const Common::CBlockGuard<ILog> block(*writer.Get());

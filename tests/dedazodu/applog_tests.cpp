@@ -43,10 +43,10 @@ public:
 
     // Starts the child; returns it so several can run at once.
     std::unique_ptr<platform::CChildProcess> Start(const std::wstring& appName, int threads, int lines,
-                                                   const std::wstring& tag) const
+                                                   const std::wstring& tag, const std::wstring& mode = L"") const
     {
         auto child = std::make_unique<platform::CChildProcess>();
-        if (!child->Start(m_exe, {appName, std::to_wstring(threads), std::to_wstring(lines), tag})) {
+        if (!child->Start(m_exe, {appName, std::to_wstring(threads), std::to_wstring(lines), tag, mode})) {
             return nullptr;
         }
         return child;
@@ -222,5 +222,18 @@ TEST(AppLog, TwoProcessesWithThreadsShareOneFileWithoutLosingLines)
         EXPECT_EQ(messages[pid], static_cast<std::size_t>(threads * perThread)) << tag;
         EXPECT_EQ(banners[pid], (std::vector<std::string> {std::string(79, '-'), Narrow(home.Exe()), std::string(79, '-')}))
             << tag;
+    }
+}
+
+// A process may exit while other threads still log: what the library holds
+// for the process stays in place for them.
+TEST(AppLog, ProcessExitsWhileThreadsLog)
+{
+    CChildHome home;
+    WriteFile(home.File(fs::path(APP_CONFIG).wstring()), Config(1, 1));
+    for (int run = 0; run < 8; ++run) {
+        auto child = home.Start(APP_NAME, 4, 20, L"X", L"exit");
+        ASSERT_TRUE(child);
+        EXPECT_EQ(child->Wait(), 0) << run;
     }
 }

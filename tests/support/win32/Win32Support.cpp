@@ -1,6 +1,7 @@
 // Windows side of the test helpers that touch the operating system.
 #include "vsktest/Environment.h"
 #include "vsktest/TempDir.h"
+#include "vsktest/RegistryRefusal.h"
 #include "vsktest/TestLibrary.h"
 
 #include <windows.h>
@@ -82,6 +83,35 @@ void* CTestLibrary::Symbol(const char* name) const
 {
     return m_handle ? reinterpret_cast<void*>(::GetProcAddress(reinterpret_cast<HMODULE>(m_handle), name))
                     : nullptr;
+}
+
+}  // namespace vsktest
+
+namespace vsktest {
+
+struct CRegistryRefusal::SImpl {
+    std::wstring parent;
+};
+
+CRegistryRefusal::CRegistryRefusal(const std::wstring& parent) : m_impl(std::make_unique<SImpl>())
+{
+    m_impl->parent = parent;
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, parent.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot create a volatile registry key");
+    ::RegCloseKey(key);
+}
+
+CRegistryRefusal::~CRegistryRefusal()
+{
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_impl->parent.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, m_impl->parent.c_str());
+}
+
+unsigned long CRegistryRefusal::Error() const
+{
+    return ERROR_CHILD_MUST_BE_VOLATILE;
 }
 
 }  // namespace vsktest

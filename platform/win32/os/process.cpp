@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace platform {
 
@@ -128,6 +130,37 @@ int CChildProcess::Wait()
 std::uint32_t CChildProcess::Id() const
 {
     return m_impl->id;
+}
+
+std::uint32_t OpenHandleCount()
+{
+    DWORD count = 0;
+    return ::GetProcessHandleCount(::GetCurrentProcess(), &count) ? count : 0;
+}
+
+std::uint64_t HeapBytesInUse()
+{
+    std::vector<HANDLE> heaps(64);
+    DWORD count = ::GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    if (count > heaps.size()) {
+        heaps.resize(count);
+        count = ::GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    }
+    heaps.resize(std::min<std::size_t>(count, heaps.size()));
+    std::uint64_t total = 0;
+    for (HANDLE heap : heaps) {
+        if (!::HeapLock(heap)) {
+            continue;
+        }
+        PROCESS_HEAP_ENTRY entry {};
+        while (::HeapWalk(heap, &entry)) {
+            if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) {
+                total += entry.cbData;
+            }
+        }
+        ::HeapUnlock(heap);
+    }
+    return total;
 }
 
 }  // namespace platform

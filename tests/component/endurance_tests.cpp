@@ -26,21 +26,8 @@ constexpr int SETTLING_CYCLES = 100;  // caches of the runtimes fill up first
 // Less than one byte a cycle: any allocation kept per cycle shows.
 constexpr std::uint64_t HEAP_SLACK = CYCLES / 2;
 
-class Endurance : public ::testing::Test {
+class Endurance : public vsktest::CComponentTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        s_library = std::make_unique<vsktest::CComponentLibrary>();
-    }
-
-    CComPtr<IClassFactory> Factory(const CLSID& clsid)
-    {
-        CComPtr<IClassFactory> factory;
-        EXPECT_EQ(s_library->getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
-        return factory;
-    }
-
     // Runs cycle (which answers whether it went as expected) to settle, then
     // CYCLES times, and compares what the process holds before and after.
     static void ExpectStaysPut(const char* what, const std::function<bool()>& cycle)
@@ -56,8 +43,6 @@ protected:
         EXPECT_EQ(platform::OpenHandleCount(), handles) << what;
         EXPECT_LE(platform::HeapBytesInUse(), heap + HEAP_SLACK) << what << ", " << heap << " bytes before";
     }
-
-    static inline std::unique_ptr<vsktest::CComponentLibrary> s_library;
 };
 
 TEST_F(Endurance, OpenReadCloseCyclesOfOneConverter)
@@ -105,7 +90,7 @@ TEST_F(Endurance, CreateReleaseCyclesOfBothObjects)
             return hr == S_OK;
         });
     }
-    EXPECT_EQ(s_library->canUnloadNow(), S_OK);  // no object lives on
+    EXPECT_EQ(CanUnload(), S_OK);  // no object lives on
 }
 
 }  // namespace

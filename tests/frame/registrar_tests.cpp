@@ -148,13 +148,14 @@ TEST_F(Registrar, BadScriptsChangeNothing)
 // right to write sees why (0x80070005 rather than E_FAIL).
 TEST_F(Registrar, RefusedChangesReportTheirSystemError)
 {
-    ASSERT_EQ(m_registrar.Run(Script(L"\t\t\tRefusing\r\n"), true), S_OK);
-    const vsktest::CRegistryRefusal refusal(Key(L"Refusing"));
+    const vsktest::CRegistryRefusal refusal;
     const HRESULT expected = HRESULT_FROM_WIN32(refusal.Error());
     ASSERT_NE(expected, E_FAIL);
-    EXPECT_EQ(m_registrar.Run(Script(L"\t\t\tRefusing\r\n\t\t\t{\r\n\t\t\t\tChild = s 'x'\r\n\t\t\t}\r\n"), true),
-              expected);
-    EXPECT_EQ(m_registrar.Run(Script(L"\t\t\tRefusing\r\n\t\t\t{\r\n\t\t\t\tval Named = s 'x'\r\n\t\t\t\tChild\r\n\t\t\t}\r\n"), true),
+    const std::wstring refused = refusal.KeyName();
+    EXPECT_EQ(m_registrar.Run(Script(L"\t\t\t" + refused + L"\r\n"), true), expected);
+    EXPECT_EQ(m_registrar.Run(Script(L"\t\t\tKey = s 'x'\r\n\t\t\t{\r\n\t\t\t\tval Named = s 'x'\r\n\t\t\t\t" +
+                                     refused + L"\r\n\t\t\t}\r\n"),
+                              true),
               expected);
 }
 

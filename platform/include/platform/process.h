@@ -15,7 +15,9 @@ std::uint32_t CurrentProcessId();
 std::uint32_t CurrentThreadId();
 
 // What the process holds, for tests of staying power: its open handles
-// (Windows: GetProcessHandleCount; Linux: the entries of /proc/self/fd) and
+// (Windows: GetProcessHandleCount, or where that answers 0, as under Wine,
+// the process's entries in the system's handle table; Linux: the entries of
+// /proc/self/fd) and
 // the bytes its heaps have handed out and not taken back (Windows: the busy
 // blocks of every heap of the process, walked with HeapWalk; Linux:
 // mallinfo2, which AddressSanitizer's allocator answers with 0).

@@ -67,7 +67,7 @@ struct CRegistryRefusal::SImpl {
     std::unique_ptr<CScopedEnvironment> store;
 };
 
-CRegistryRefusal::CRegistryRefusal(const std::wstring&) : m_impl(std::make_unique<SImpl>())
+CRegistryRefusal::CRegistryRefusal() : m_impl(std::make_unique<SImpl>())
 {
     const std::filesystem::path blocker = m_impl->dir / "plain-file";
     std::ofstream(blocker) << "not a directory";
@@ -75,6 +75,11 @@ CRegistryRefusal::CRegistryRefusal(const std::wstring&) : m_impl(std::make_uniqu
 }
 
 CRegistryRefusal::~CRegistryRefusal() = default;
+
+std::wstring CRegistryRefusal::KeyName() const
+{
+    return L"Child";
+}
 
 unsigned long CRegistryRefusal::Error() const
 {

@@ -89,29 +89,19 @@ void* CTestLibrary::Symbol(const char* name) const
 
 namespace vsktest {
 
-struct CRegistryRefusal::SImpl {
-    std::wstring parent;
-};
+struct CRegistryRefusal::SImpl {};
 
-CRegistryRefusal::CRegistryRefusal(const std::wstring& parent) : m_impl(std::make_unique<SImpl>())
-{
-    m_impl->parent = parent;
-    HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, parent.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE, nullptr, &key,
-                          nullptr) != ERROR_SUCCESS)
-        throw std::runtime_error("cannot create a volatile registry key");
-    ::RegCloseKey(key);
-}
+CRegistryRefusal::CRegistryRefusal() = default;
+CRegistryRefusal::~CRegistryRefusal() = default;
 
-CRegistryRefusal::~CRegistryRefusal()
+std::wstring CRegistryRefusal::KeyName() const
 {
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_impl->parent.c_str());
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, m_impl->parent.c_str());
+    return std::wstring(300, L'k');
 }
 
 unsigned long CRegistryRefusal::Error() const
 {
-    return ERROR_CHILD_MUST_BE_VOLATILE;
+    return ERROR_INVALID_PARAMETER;
 }
 
 }  // namespace vsktest

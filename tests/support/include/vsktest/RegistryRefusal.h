@@ -1,9 +1,9 @@
-// A registry key below which no key can be created, for tests of how
-// refused registry changes are reported.
-// Windows: the key is made volatile, and only volatile keys may be created
-// below it (1021, ERROR_CHILD_MUST_BE_VOLATILE). Linux: the registry store is
-// moved below a plain file for the object's lifetime, so no change can be
-// saved at all (ENOTDIR: 3, ERROR_PATH_NOT_FOUND).
+// A registry key that cannot be created, for tests of how refused registry
+// changes are reported.
+// Windows: a name longer than the registry's 255 characters
+// (ERROR_INVALID_PARAMETER, 87). Linux: the registry store is moved below a
+// plain file for the object's lifetime, so no change can be saved at all
+// (ENOTDIR: ERROR_PATH_NOT_FOUND, 3).
 #pragma once
 
 #include <memory>
@@ -13,13 +13,14 @@ namespace vsktest {
 
 class CRegistryRefusal {
 public:
-    // parent: a key path below HKEY_CURRENT_USER.
-    explicit CRegistryRefusal(const std::wstring& parent);
+    CRegistryRefusal();
     ~CRegistryRefusal();
     CRegistryRefusal(const CRegistryRefusal&) = delete;
     CRegistryRefusal& operator=(const CRegistryRefusal&) = delete;
 
-    // The Win32 error a key creation below parent fails with.
+    // The name of a key whose creation fails.
+    std::wstring KeyName() const;
+    // The Win32 error it fails with.
     unsigned long Error() const;
 
 private:

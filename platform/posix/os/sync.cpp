@@ -179,10 +179,20 @@ struct SProcessTable {
     bool swept = false;
 };
 
+// Kept in the module's static storage and never destroyed, so it outlives
+// static destruction (handles that other static destructors close still find
+// it); once every handle is closed nothing of it is left on the heap, also
+// when the library that holds it is unloaded.
+union UProcessTableHolder {
+    UProcessTableHolder() : table() {}
+    ~UProcessTableHolder() {}
+    SProcessTable table;
+};
+
 SProcessTable& ProcessTable()
 {
-    static SProcessTable* table = new SProcessTable;  // outlives static destruction
-    return *table;
+    static UProcessTableHolder holder;
+    return holder.table;
 }
 
 void WriteOwnedMark(int fd, char mark)

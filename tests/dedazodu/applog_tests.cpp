@@ -234,8 +234,8 @@ TEST(AppLog, ProcessExitsWhileThreadsLog)
     // What such a process leaves in place is no leak, and a leak check that
     // stops every thread while they log is not what this test is about.
     const vsktest::CScopedEnvironment noLeakCheck("ASAN_OPTIONS", "detect_leaks=0:abort_on_error=1");
-    for (int run = 0; run < 8; ++run) {
-        auto child = home.Start(APP_NAME, 4, 20, L"X", L"exit");
+    for (int run = 0; run < 16; ++run) {
+        auto child = home.Start(APP_NAME, 8, 20, L"X", L"exit");
         ASSERT_TRUE(child);
         EXPECT_EQ(child->Wait(), 0) << run;
     }

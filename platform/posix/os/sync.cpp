@@ -213,9 +213,22 @@ void SweepDeadNames(const std::string& dir)
         return;
     }
     const std::string suffix = ".presence";
+    const std::string lockSuffix = ".lock";
+    const auto endsWith = [](const std::string& name, const std::string& end) {
+        return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+    };
     while (const dirent* entry = ::readdir(listing)) {
         const std::string name = entry->d_name;
-        if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        if (endsWith(name, lockSuffix)) {
+            // A process that died while closing a name may leave its lock file
+            // alone; with no presence file, no handle holds the name.
+            const std::string base = dir + "/" + name.substr(0, name.size() - lockSuffix.size());
+            if (::access((base + suffix).c_str(), F_OK) != 0 && errno == ENOENT) {
+                ::unlink((base + lockSuffix).c_str());
+            }
+            continue;
+        }
+        if (!endsWith(name, suffix)) {
             continue;
         }
         const std::string presence = dir + "/" + name;

@@ -10,15 +10,9 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" --target VskDemoHost VskMpeg2TsTranscoder
-export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
-if [ ! -d "$WINEPREFIX" ]; then
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
-fi
-# Wine's own services start detached from the demo's output.
-wineserver -p >/dev/null 2>&1 || true
-wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+. scripts/wine-session.sh
+wine_session_start
 status=0
 cmake/wine-run.sh build/windows/tools/VskDemoHost.exe "$@" || status=$?
-wineserver -k >/dev/null 2>&1 || true
+wine_session_end
 exit $status

@@ -5,7 +5,12 @@
 #include "platform/com.h"
 #include "platform/dynlib.h"
 
+#include <gtest/gtest.h>
+
+#include "platform/com_holders.h"
+
 #include <filesystem>
+#include <memory>
 
 namespace vsktest {
 
@@ -26,6 +31,27 @@ public:
 
 private:
     platform::CDynamicLibrary m_library;
+};
+
+// Tests of the component loaded once for the whole suite, with COM running.
+class CComponentTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        s_library = std::make_unique<CComponentLibrary>();
+    }
+
+    CComPtr<IClassFactory> Factory(const CLSID& clsid)
+    {
+        CComPtr<IClassFactory> factory;
+        EXPECT_EQ(s_library->getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+        return factory;
+    }
+
+    HRESULT CanUnload() { return s_library->canUnloadNow(); }
+
+    static inline std::unique_ptr<CComponentLibrary> s_library;
 };
 
 }  // namespace vsktest

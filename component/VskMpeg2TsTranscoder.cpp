@@ -3,9 +3,9 @@
 //
 // Load (static initialisation): the module object exists (frame), the
 // application log is created, and the process-wide locks of the packet probe
-// and the parser-library probe are set up by their own files. Unload (static
-// destruction): the cached class objects are released and the application log
-// destroyed.
+// and the parser-library probe are set up by their own files. Unload: the
+// cached class objects are released and the application log destroyed; at
+// process exit both stay in place for threads that may still use them.
 #include "frame/AppLog.h"
 #include "frame/CClassObject.h"
 #include "frame/CRegistrar.h"
@@ -13,6 +13,7 @@
 #include "frame/MediaTranscoderLib.h"
 #include "info/CMpeg2TSConverterInfo.h"
 #include "platform/dynlib.h"
+#include "platform/module.h"
 #include "platform/resources.h"
 #include "platform/sync.h"
 #include "transcoder/CMpeg2TSConverter.h"
@@ -47,19 +48,26 @@ std::array<SObjectEntry, 2> g_objectTable = {{
 // Guards the creation of class objects, so each entry gets exactly one.
 platform::CCriticalSection g_classObjectLock;
 
-// Creates the application log at load and tears down what the component
-// holds at unload.
-struct SComponentLifetime {
-    SComponentLifetime() { g_appLog = deDazOdu::CreateAppLog(L"Default", L"vesk.middle.VeskMpeg2Transcoder"); }
-    ~SComponentLifetime()
-    {
-        for (SObjectEntry& entry : g_objectTable) {
-            if (entry.classObject != nullptr) {
-                entry.classObject->Release();
-                entry.classObject = nullptr;
-            }
+// Releases the cached class objects and destroys the application log when
+// the component is unloaded. Not at process exit: other threads of the host
+// may still be logging then (platform/module.h).
+void TearDownComponent()
+{
+    for (SObjectEntry& entry : g_objectTable) {
+        if (entry.classObject != nullptr) {
+            entry.classObject->Release();
+            entry.classObject = nullptr;
         }
-        deDazOdu::DestroyAppLog(g_appLog);
+    }
+    deDazOdu::DestroyAppLog(g_appLog);
+}
+
+// Creates the application log at load.
+struct SComponentLifetime {
+    SComponentLifetime()
+    {
+        g_appLog = deDazOdu::CreateAppLog(L"Default", L"vesk.middle.VeskMpeg2Transcoder");
+        platform::AtModuleUnload(&TearDownComponent);
     }
 } g_componentLifetime;
 

@@ -268,36 +268,55 @@ std::wstring Join(const std::wstring& parent, const std::wstring& name)
     return parent.empty() ? name : parent + L"\\" + name;
 }
 
-bool RegisterKey(platform::ERegistryRoot root, const SKey& key, const std::wstring& parent)
+// A refused registry change as the HRESULT of its system error, so that an
+// installer without the right to write sees E_ACCESSDENIED, not E_FAIL.
+HRESULT RegistryFailure()
+{
+    const unsigned long error = platform::RegistryLastError();
+    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
+HRESULT RegisterKey(platform::ERegistryRoot root, const SKey& key, const std::wstring& parent)
 {
     const std::wstring path = Join(parent, key.name);
     if (key.removal == ERemoval::REPLACE && platform::RegistryKeyExists(root, path))
         platform::RegistryDeleteTree(root, path);
     if (!platform::RegistryCreateKey(root, path))
-        return false;
+        return RegistryFailure();
     if (key.defaultValue && !platform::RegistrySetString(root, path, nullptr, *key.defaultValue))
-        return false;
+        return RegistryFailure();
     for (const SItem& item : key.items) {
         if (item.key) {
-            if (!RegisterKey(root, *item.key, path))
-                return false;
+            if (const HRESULT hr = RegisterKey(root, *item.key, path); FAILED(hr))
+                return hr;
         } else if (!platform::RegistrySetString(root, path, item.valueName.c_str(), item.valueData)) {
-            return false;
+            return RegistryFailure();
         }
     }
-    return true;
+    return S_OK;
 }
 
-bool UnregisterKey(platform::ERegistryRoot root, const SKey& key, const std::wstring& parent)
+// Deletes a key, or else finds it gone already (two scripts may name it).
+HRESULT DeleteOrGone(bool deleted, platform::ERegistryRoot root, const std::wstring& path)
+{
+    if (deleted)
+        return S_OK;
+    const HRESULT failure = RegistryFailure();
+    return platform::RegistryKeyExists(root, path) ? failure : S_OK;
+}
+
+HRESULT UnregisterKey(platform::ERegistryRoot root, const SKey& key, const std::wstring& parent)
 {
     const std::wstring path = Join(parent, key.name);
     if (!platform::RegistryKeyExists(root, path))
-        return true;  // already gone: nothing to undo below it either
+        return S_OK;  // already gone: nothing to undo below it either
     if (key.removal == ERemoval::REPLACE)
-        return platform::RegistryDeleteTree(root, path) || !platform::RegistryKeyExists(root, path);
+        return DeleteOrGone(platform::RegistryDeleteTree(root, path), root, path);
     for (const SItem& item : key.items) {
-        if (item.key && !UnregisterKey(root, *item.key, path))
-            return false;
+        if (item.key) {
+            if (const HRESULT hr = UnregisterKey(root, *item.key, path); FAILED(hr))
+                return hr;
+        }
     }
     if (key.removal == ERemoval::KEEP) {
         // The key stays; only the values this script put there go.
@@ -305,11 +324,11 @@ bool UnregisterKey(platform::ERegistryRoot root, const SKey& key, const std::wst
             if (!item.key)
                 platform::RegistryDeleteValue(root, path, item.valueName.c_str());
         }
-        return true;
+        return S_OK;
     }
     if (!platform::RegistrySubKeys(root, path).empty())
-        return true;  // still used by someone else's keys
-    return platform::RegistryDeleteKey(root, path) || !platform::RegistryKeyExists(root, path);
+        return S_OK;  // still used by someone else's keys
+    return DeleteOrGone(platform::RegistryDeleteKey(root, path), root, path);
 }
 
 }  // namespace
@@ -333,10 +352,10 @@ HRESULT CRegistrar::Run(std::wstring_view script, bool registering) const
         return E_FAIL;
     for (const SRoot& root : roots) {
         for (const SKey& key : root.keys) {
-            const bool ok = registering ? RegisterKey(root.root, key, std::wstring())
-                                        : UnregisterKey(root.root, key, std::wstring());
-            if (!ok)
-                return E_FAIL;
+            const HRESULT hr = registering ? RegisterKey(root.root, key, std::wstring())
+                                           : UnregisterKey(root.root, key, std::wstring());
+            if (FAILED(hr))
+                return hr;
         }
     }
     return S_OK;

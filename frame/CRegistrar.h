@@ -30,9 +30,10 @@ public:
     // Adds or replaces the text that "%name%" stands for.
     void AddReplacement(std::wstring_view name, std::wstring_view value);
 
-    // Applies the script (registering) or undoes it. S_OK, or E_FAIL for a
-    // script that cannot be parsed or a registry change that fails; keys
-    // written before a failing change stay.
+    // Applies the script (registering) or undoes it. S_OK; E_FAIL for a
+    // script that cannot be parsed; for a registry change that fails, the
+    // HRESULT of its system error (E_ACCESSDENIED without the right to
+    // write). Keys written before a failing change stay.
     HRESULT Run(std::wstring_view script, bool registering) const;
 
 private:

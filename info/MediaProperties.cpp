@@ -129,8 +129,10 @@ void AddMediaItemProperties(CResultList& list, const VARIANT& source, const std:
     if (!IsItemMimeType(mimeType))
         return;
 
+    // Every negative duration counts as unknown: printed unsigned it would
+    // read as a false duration of some 49 days, which a client takes for real.
     LONG duration = UNKNOWN_VALUE;
-    if (SUCCEEDED(item->get_Duration(&duration)) && duration != UNKNOWN_VALUE)
+    if (SUCCEEDED(item->get_Duration(&duration)) && duration >= 0)
         AddProperty(list, PROPERTY_DURATION, FormatDuration(static_cast<std::uint32_t>(duration)));
     LONGLONG size = -1;
     if (SUCCEEDED(item->get_Size(&size)) && size != -1)

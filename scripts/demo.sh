@@ -32,15 +32,10 @@ run=()
 suffix=""
 path() { echo "$1"; }
 if [ "$preset" = windows ]; then
-  export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
-  if [ ! -d "$WINEPREFIX" ]; then
-    wineboot -i >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
-  fi
-  # One Wine server for the whole demo; its own services start detached.
-  wineserver -p >/dev/null 2>&1 || true
-  wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
-  trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+  # One Wine server for the whole demo.
+  . scripts/wine-session.sh
+  wine_session_start
+  trap wine_session_end EXIT
   run=(cmake/wine-run.sh)
   suffix=.exe
   path() { echo "Z:$1"; }

@@ -109,11 +109,6 @@ bool IsFalse(VARIANT_BOOL value)
     return value == VARIANT_FALSE;
 }
 
-// Frees memory from the COM task allocator.
-struct STaskMemFree {
-    void operator()(void* p) const noexcept { CoTaskMemFree(p); }
-};
-
 }  // namespace
 
 bool CMpeg2TSConverter::IsTimeStamped() const
@@ -418,23 +413,29 @@ HRESULT CMpeg2TSConverter::ReadBody(LONG count, SAFEARRAY** data, VARIANT_BOOL* 
             n = wanted / PACKET * PACKET;
     }
 
+    // The file is read straight into the array the caller gets, and stamped
+    // prefixes are cleared there: one pass over the bytes and nothing else
+    // allocated. What is not delivered (a pending skip in front, a short read
+    // or a read past `count` behind) is cut off afterwards, which moves bytes
+    // only on the first read after a seek.
     const std::int64_t start = shortAfterSkip ? m_file.Position() : 0;
-    std::unique_ptr<std::uint8_t, STaskMemFree> buffer(static_cast<std::uint8_t*>(CoTaskMemAlloc(static_cast<std::size_t>(n))));
-    if (!buffer)
-        frame::RaiseHr(E_OUTOFMEMORY);
-    const std::int64_t m = m_file.Read(buffer.get(), static_cast<std::size_t>(n));
+    CComSafeArray<BYTE> array;
+    array.CreateToFill(static_cast<ULONG>(n));
+    std::uint8_t* bytes = array.GetData();
+    const std::int64_t m = m_file.Read(bytes, static_cast<std::size_t>(n));
     if (m < 0)
         frame::RaiseHr(E_FAIL);
     if (stamped && m >= PACKET)
-        ClearTimeStamps(buffer.get(), static_cast<std::size_t>(m));
+        ClearTimeStamps(bytes, static_cast<std::size_t>(m));
 
     // What lies beyond the skip (nothing when the file ends inside it).
     std::int64_t k = std::max<std::int64_t>(0, m - skip);
     if (shortAfterSkip)
         k = std::min(k, wanted);
-    CComSafeArray<BYTE> array(static_cast<ULONG>(k));
-    if (k > 0)
-        std::memcpy(array.GetData(), buffer.get() + skip, static_cast<std::size_t>(k));
+    if (skip > 0 && k > 0)
+        std::memmove(bytes, bytes + skip, static_cast<std::size_t>(k));
+    if (k != n)
+        array.Resize(static_cast<ULONG>(k));
 
     m_pendingSkip = -1;
     if (shortAfterSkip && skip + k < m) {

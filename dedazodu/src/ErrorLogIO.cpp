@@ -42,9 +42,11 @@ int COutputErrorLogIO::Lock()
         return 1;
     }
     m_mutex->Lock();
+    Common::CHeldLock held(*m_mutex);
     if (m_holdCount == 0) {
         Open();
     }
+    held.Keep();
     return ++m_holdCount;
 }
 
@@ -53,10 +55,10 @@ int COutputErrorLogIO::Unlock()
     if (!m_mutex) {
         return 0;
     }
+    const Common::CHeldLock held(*m_mutex);
     if (m_holdCount > 0 && --m_holdCount == 0) {
         Close();
     }
-    m_mutex->Unlock();
     return m_holdCount;
 }
 
@@ -66,7 +68,7 @@ int COutputErrorLogIO::Write(const wchar_t* text)
         return 0;
     }
     Common::CScopedLock guard(*m_mutex);
-    Lock();
+    const Common::CChannelLock hold(*this);
     int written = 0;
     if (m_file.IsOpen()) {
         char buffer[LOG_MESSAGE_CHARS + 1] = {};
@@ -74,7 +76,6 @@ int COutputErrorLogIO::Write(const wchar_t* text)
         const std::int64_t n = m_file.Write(buffer, length);
         written = n < 0 ? 0 : static_cast<int>(n);
     }
-    Unlock();
     return written;
 }
 
@@ -84,22 +85,20 @@ int COutputErrorLogIO::WriteLine(const wchar_t* text)
         return 0;
     }
     Common::CScopedLock guard(*m_mutex);
-    Lock();
+    const Common::CChannelLock hold(*this);
     int written = 0;
     if (m_file.IsOpen()) {
         written = Write(text);
         written += Write(L"\r\n");
     }
-    Unlock();
     return written;
 }
 
 void COutputErrorLogIO::Open()
 {
-    if (m_file.IsOpen() || m_path.empty()) {
-        return;
-    }
-    if (m_file.Open(m_path.c_str(), platform::EFileMode::READ_WRITE_EXCLUSIVE)) {
+    // A file still open from a close that could not trim it may stand
+    // anywhere: every line goes to the end all the same.
+    if (m_file.IsOpen() || (!m_path.empty() && m_file.Open(m_path.c_str(), platform::EFileMode::READ_WRITE_EXCLUSIVE))) {
         m_file.SeekToEnd();
     }
 }

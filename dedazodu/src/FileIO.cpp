@@ -56,8 +56,9 @@ void AppendUtf16Le(std::string& bytes, const wchar_t* text)
 
 }  // namespace
 
-std::wstring CFileIO::DirectoryFor(const std::wstring& location)
+std::wstring CFileIO::DirectoryFor(const std::wstring& configured)
 {
+    const std::wstring location = platform::ConfiguredPath(configured);
     if (location == L"desktop") {
         const std::wstring desktop = platform::DesktopFolder();
         if (!desktop.empty()) {

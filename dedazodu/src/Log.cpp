@@ -36,11 +36,10 @@ int CLog::WriteAt(const SLogTime* time, const wchar_t* text)
     for (int i = 1; i < m_indentDepth && i <= INDENT_MARKS_MAX; ++i) {
         header += L'\x2502';
     }
-    m_io->Lock();
+    const Common::CChannelLock hold(*m_io.Get());
     m_io->Write(header.c_str());
     m_io->Write(text != nullptr ? text : L"");
     m_io->Write(L"\r\n");
-    m_io->Unlock();
     return 0;
 }
 
@@ -103,7 +102,7 @@ int CErrorLog::WriteAt(const SLogTime* time, const wchar_t* text)
     if (!m_io || time == nullptr) {
         return 0;
     }
-    m_io->Lock();
+    const Common::CChannelLock hold(*m_io.Get());
     const std::wstring header = Format(LOG_HEADER_CHARS, L"[%04d/%02d/%02d %02d:%02d:%02d.%03d][%X][%08X] ",
                                        time->year, time->month, time->day, time->hour, time->minute,
                                        time->second, time->milliseconds, platform::CurrentProcessId(),
@@ -111,7 +110,6 @@ int CErrorLog::WriteAt(const SLogTime* time, const wchar_t* text)
     m_io->Write(header.c_str());
     m_io->Write(text != nullptr ? text : L"");
     m_io->Write(L"\r\n");
-    m_io->Unlock();
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include "dedazodu/Locks.h"
 #include "platform/codepage.h"
 #include "platform/memory.h"
+#include "platform/module.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/sync.h"
@@ -24,24 +25,41 @@ struct STraceEntry {
     std::map<unsigned, Common::CRef<ILog>> logs;
 };
 
-std::map<std::wstring, STraceEntry>& TraceRegistry()
+// The library instance's process-wide state: the log lock, the trace
+// registry and the banner mutexes it holds (one per error-log path, in
+// practice one). Made on first use. Static destruction never destroys it:
+// the teardown registered with platform::AtModuleUnload does when the library
+// is unloaded while the process goes on (trace files flushed and closed,
+// writers released, banner mutexes closed, so a later load writes the banner
+// again); at process exit it stays in place for threads that still log.
+struct SLogState {
+    Common::CCriticalSection lock;
+    std::map<std::wstring, STraceEntry> traces;
+    std::map<std::wstring, std::unique_ptr<platform::CNamedMutex>> banners;
+};
+
+void TearDownLogState();
+
+union ULogStateHolder {
+    ULogStateHolder() : state() { platform::AtModuleUnload(&TearDownLogState); }
+    ~ULogStateHolder() {}  // the state stays; see above
+    SLogState state;
+};
+
+SLogState& LogState()
 {
-    static std::map<std::wstring, STraceEntry> registry;
-    return registry;
+    static ULogStateHolder holder;
+    return holder.state;
+}
+
+void TearDownLogState()
+{
+    LogState().~SLogState();
 }
 
 Common::CCriticalSection& ProcessLogLock()
 {
-    static Common::CCriticalSection lock;
-    return lock;
-}
-
-// Banner mutexes this library instance holds, one per error-log path (in
-// practice one), closed when the library is unloaded.
-std::map<std::wstring, std::unique_ptr<platform::CNamedMutex>>& BannerMutexes()
-{
-    static std::map<std::wstring, std::unique_ptr<platform::CNamedMutex>> mutexes;
-    return mutexes;
+    return LogState().lock;
 }
 
 const wchar_t BANNER_RULE[] = L"-------------------------------------------------------------------------------";
@@ -91,7 +109,7 @@ ILog* COutputLogSystem::ThreadLog()
     }
     Common::CScopedLock guard(ProcessLogLock());
     const unsigned key = platform::CurrentThreadId();
-    auto& registry = TraceRegistry();
+    auto& registry = LogState().traces;
     auto entry = registry.find(m_name);
     if (entry == registry.end()) {
         entry = registry.emplace(m_name, STraceEntry {}).first;
@@ -152,14 +170,12 @@ int COutputLogSystem::WriteSubject(const wchar_t* subject, int level, const wcha
 
 int COutputLogSystem::Dump(const wchar_t* title, const void* data, std::uint32_t size, std::uint32_t nLineSize)
 {
-    const wchar_t* shownTitle = title != nullptr ? title : L"";
     auto frame = [&](const wchar_t* middle) {
-        BeginBlock();
+        const Common::CBlockGuard<COutputLogSystem> block(*this);
         Write(DUMP_TOP);
-        Print(L"%ls[%ls]", DUMP_BODY, shownTitle);
+        Print(L"%s[%s]", DUMP_BODY, title);
         Write(middle);
         Write(DUMP_BOTTOM);
-        EndBlock();
     };
     if (!platform::IsReadableMemory(data, size)) {
         frame(L"\x2503" L"Bad read Pointer.");
@@ -169,9 +185,9 @@ int COutputLogSystem::Dump(const wchar_t* title, const void* data, std::uint32_t
         frame(L"\x2503" L"Invalided Parameter : nLineSize == 0 || nLineSize > 64");
         return LOG_E_INVALIDARG;
     }
-    BeginBlock();
+    const Common::CBlockGuard<COutputLogSystem> block(*this);
     Write(DUMP_TOP);
-    Print(L"%ls[%ls]", DUMP_BODY, shownTitle);
+    Print(L"%s[%s]", DUMP_BODY, title);
 
     std::wstring hexRuler;
     std::wstring dashRuler;
@@ -209,7 +225,6 @@ int COutputLogSystem::Dump(const wchar_t* title, const void* data, std::uint32_t
         Print(L"%ls%ls    %ls", DUMP_BODY, hex.c_str(), wideCharacters.c_str());
     }
     Write(DUMP_BOTTOM);
-    EndBlock();
     return LOG_S_OK;
 }
 
@@ -249,7 +264,8 @@ int COutputLogSystem::ErrorPrintCodeV(int code, int reserved, const wchar_t* tag
 
 int COutputLogSystem::ErrorWriteCode(int code, int, const wchar_t* tag, const wchar_t* text)
 {
-    return ErrorPrint(L"%05d:[%ls] %ls", code, tag != nullptr ? tag : L"", text != nullptr ? text : L"");
+    // A null tag or text prints "(null)", as the Windows runtime prints it.
+    return ErrorPrint(L"%05d:[%s] %s", code, tag, text);
 }
 
 int COutputLogSystem::ErrorWrite(const wchar_t* text)
@@ -267,10 +283,10 @@ int COutputLogSystem::ErrorWrite(const wchar_t* text)
     if (!writer) {
         return LOG_S_OK;
     }
-    auto& banners = BannerMutexes();
+    auto& banners = LogState().banners;
     const std::wstring bannerName = BannerMutexName(platform::CurrentProcessId(), m_errorLogPath);
     if (banners.find(bannerName) == banners.end()) {
-        writer->BeginBlock();
+        const Common::CBlockGuard<ILog> block(*writer.Get());
         auto mutex = std::make_unique<platform::CNamedMutex>();
         bool existed = false;
         if (mutex->Create(bannerName.c_str(), &existed)) {
@@ -283,7 +299,6 @@ int COutputLogSystem::ErrorWrite(const wchar_t* text)
                 writer->WriteAt(&created, BANNER_RULE);
             }
         }
-        writer->EndBlock();
     }
     io.Reset();  // the writer keeps the channel alive
     writer->WriteNow(text);

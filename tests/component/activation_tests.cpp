@@ -7,7 +7,6 @@
 #include "frame/MediaTranscoderLib.h"
 #include "host/host_kit.h"
 #include "platform/com_holders.h"
-#include "platform/process.h"
 #include "vsktest/Recording.h"
 #include "vsktest/TempDir.h"
 #include "vsktest/WideText.h"
@@ -27,26 +26,9 @@ protected:
     static void SetUpTestSuite()
     {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-        s_registryDir = std::make_unique<vsktest::CTempDir>();
-        platform::SetEnvironment(L"VSK_REGISTRY_FILE", vsktest::WideFromPath(*s_registryDir / "registry").c_str());
         s_library = std::make_unique<vsktest::CComponentLibrary>();
-#if VSK_TEST_REGSVR32
-        // The real runtime finds the component through the registry.
-        platform::CChildProcess tool;
-        ASSERT_TRUE(tool.Start(L"C:\\windows\\system32\\regsvr32.exe",
-                               {L"/s", vsktest::WideFromPath(vsktest::CComponentLibrary::Path())}));
-        ASSERT_EQ(tool.Wait(), 0);
-#else
-        // No registry-driven activation here: register the class objects the
-        // library hands out, which is what the runtime does after loading it.
-        for (const CLSID* clsid : {&CLSID_Mpeg2TSConverter, &CLSID_Mpeg2TSConverterInfo}) {
-            CComPtr<IUnknown> factory;
-            ASSERT_EQ(s_library->getClassObject(*clsid, IID_IUnknown, reinterpret_cast<void**>(&factory)), S_OK);
-            DWORD cookie = 0;
-            ASSERT_EQ(CoRegisterClassObject(*clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
-            s_cookies.push_back(cookie);
-        }
-#endif
+        s_registration = std::make_unique<vsktest::CComponentRegistration>(*s_library);
+        ASSERT_TRUE(s_registration->Registered());
         s_hostKit = std::make_unique<CHostKitRegistration>(RegisterHostKitClasses());
         ASSERT_EQ(s_hostKit->Result(), S_OK);
     }
@@ -54,22 +36,12 @@ protected:
     static void TearDownTestSuite()
     {
         s_hostKit.reset();
-#if VSK_TEST_REGSVR32
-        platform::CChildProcess tool;
-        if (tool.Start(L"C:\\windows\\system32\\regsvr32.exe",
-                       {L"/s", L"/u", vsktest::WideFromPath(vsktest::CComponentLibrary::Path())}))
-            tool.Wait();
-#else
-        for (DWORD cookie : s_cookies)
-            CoRevokeClassObject(cookie);
-#endif
-        platform::SetEnvironment(L"VSK_REGISTRY_FILE", nullptr);
+        s_registration.reset();
     }
 
-    static inline std::unique_ptr<vsktest::CTempDir> s_registryDir;
     static inline std::unique_ptr<vsktest::CComponentLibrary> s_library;
+    static inline std::unique_ptr<vsktest::CComponentRegistration> s_registration;
     static inline std::unique_ptr<CHostKitRegistration> s_hostKit;
-    static inline std::vector<DWORD> s_cookies;
 };
 
 TEST_F(Activation, BothObjectsAreCreatedByClassId)

@@ -25,25 +25,7 @@ const CLSID& ConverterClass()
     return CLSID_Mpeg2TSConverter;
 }
 
-class ComponentTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        s_library = std::make_unique<vsktest::CComponentLibrary>();
-    }
-
-    CComPtr<IClassFactory> Factory(const CLSID& clsid)
-    {
-        CComPtr<IClassFactory> factory;
-        EXPECT_EQ(s_library->getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
-        return factory;
-    }
-
-    HRESULT CanUnload() { return s_library->canUnloadNow(); }
-
-    static inline std::unique_ptr<vsktest::CComponentLibrary> s_library;
-};
+using ComponentTest = vsktest::CComponentTest;
 
 // A minimal controlling object for aggregation tests.
 class COuter : public IUnknown {

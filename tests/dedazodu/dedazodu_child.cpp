@@ -1,7 +1,10 @@
 // Writes through the application log the way the component does, from
 // wherever a test copied this program:
-//   <program> <appName> <threads> <linesPerThread> <tag>
+//   <program> <appName> <threads> <linesPerThread> <tag> [exit]
 // Each thread writes, per index, one "[ERR]" line and one "[DBG]" line.
+// With "exit" the threads then go on writing trace and error lines while the
+// program returns from main: the process exits under them.
+#include <atomic>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -27,17 +30,34 @@ int main(int argc, char** argv)
     if (log == nullptr) {
         return 3;
     }
+    const bool exitUnderThreads = argc > 5 && std::string(argv[5]) == "exit";
+    std::atomic<int> written {0};
     auto work = [&](int thread) {
         const platform::CXmlThreadScope threadCom;
-        for (int i = 0; i < lines; ++i) {
+        for (int i = 0; i < lines || exitUnderThreads; ++i) {
+            if (i == lines) {
+                ++written;
+            }
             std::wostringstream error;
             error << L"[ERR] " << tag << L" t" << thread << L" n" << i;
             deDazOdu::WriteAppLog(log, error, deDazOdu::LOG_LEVEL_ERROR, "src\\child.cpp", 77);
             std::wostringstream debug;
             debug << L"[DBG] " << tag << L" t" << thread << L" n" << i;
             deDazOdu::WriteAppLog(log, debug, deDazOdu::LOG_LEVEL_DEBUG, "child.cpp", 78);
+            if (i >= lines) {
+                log->GetOutputLogSystem()->Write(L"trace");
+            }
         }
     };
+    if (exitUnderThreads) {
+        for (int t = 0; t < threads; ++t) {
+            std::thread(work, t).detach();
+        }
+        while (written < threads) {
+            std::this_thread::yield();
+        }
+        return 0;  // the application log stays, as a host's does at exit
+    }
     std::vector<std::thread> pool;
     for (int t = 1; t < threads; ++t) {
         pool.emplace_back(work, t);

@@ -132,6 +132,25 @@ TEST(ErrorLog, KeepTailCutsWholeLinesFromTheFront)
     }
 }
 
+// A close that cannot read the file keeps it as it is; the next line still
+// goes to the end, and the next close trims.
+TEST(ErrorLog, KeepTailAppendsAtTheEndAfterAFailedRead)
+{
+    CTempDir dir;
+    const std::wstring path = dir.File(L"vesk.log");
+    const std::string ten = Lines(10, 30);
+    WriteFile(path, ten);
+    auto io = Channel(path, 100, true);
+    io->Lock();
+    {
+        const platform::CReadFailureScope failing;
+        io->Unlock();
+    }
+    WriteLine(io, L"next\r\n");
+    io.Reset();
+    EXPECT_EQ(ReadFile(path), ten.substr(210) + "next\r\n");
+}
+
 TEST(ErrorLog, BannerOncePerProcessAndPathBeforeTheFirstLine)
 {
     CTempDir dir;

@@ -1,5 +1,7 @@
 #include "log_test_support.h"
 
+#include <new>
+
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -87,9 +89,18 @@ int CCaptureIO::WriteLine(const wchar_t* text)
     return 0;
 }
 
+void CCaptureIO::ThrowOnWrite(bool on)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    m_throwOnWrite = on;
+}
+
 int CCaptureIO::Write(const wchar_t* text)
 {
     std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    if (m_throwOnWrite) {
+        throw std::bad_alloc();
+    }
     m_pieces.emplace_back(text);
     return 0;
 }

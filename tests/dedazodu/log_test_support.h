@@ -44,12 +44,15 @@ public:
     std::vector<std::wstring> Lines();
     int LockDepth();
     int Flushes();
+    // While set, Write throws std::bad_alloc, as running out of memory would.
+    void ThrowOnWrite(bool on);
 
 private:
     std::recursive_mutex m_mutex;
     std::vector<std::wstring> m_pieces;
     int m_lockDepth = 0;
     int m_flushes = 0;
+    bool m_throwOnWrite = false;
 };
 
 // A factory whose trace channel is one shared CCaptureIO.

@@ -143,11 +143,12 @@ TEST(TraceFile, Locations)
     ExpectTraceName(FileChannel(name, L"current")->FileName(), ProgramDir(), name);
     ExpectTraceName(FileChannel(name, L"Current")->FileName(), ProgramDir(), name);  // compared exactly: not found
 
-    // ".<sep>folder" is made under the program's directory.
+    // ".\\folder", as configuration files are written, is made under the
+    // program's directory in every build.
     const std::wstring folder = UniqueName(L"traces");
     const std::wstring made = ProgramDir() + folder;
     cleanup.paths.push_back(made);
-    auto relative = FileChannel(name, L"." + SEP + folder);
+    auto relative = FileChannel(name, L".\\sub\\..\\" + folder);
     ExpectTraceName(relative->FileName(), made + SEP, name);
     EXPECT_TRUE(platform::IsDirectory(made.c_str()));
     EXPECT_EQ(relative->Write(L"r"), 1);

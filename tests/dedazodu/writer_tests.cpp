@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
+#include <new>
 #include <thread>
 
 #include "dedazodu/Log.h"
@@ -194,4 +196,33 @@ TEST(LogSystem, ErrorWriteWithoutPathWritesNothing)
     COutputLogSystem system(UniqueName(L"trace").c_str(), info.Get(), L"", 0xA00000, false);
     EXPECT_EQ(system.ErrorWrite(L"nothing"), 0);
     EXPECT_EQ(system.ErrorPrint(L"%ls", L"nothing"), 0);
+}
+
+// Every lock is taken through a guard: a throw while a channel is held (say,
+// memory running out) leaves it free for every other writer.
+TEST(LogSystem, AThrowWhileAChannelIsHeldLeavesItFree)
+{
+    auto factory = Common::CRef<CCaptureFactory>::Attach(Common::New<CCaptureFactory>());
+    auto info = MakeInfo(factory.Get());
+    COutputLogSystem system(UniqueName(L"trace").c_str(), info.Get(), L"", 0, false);
+    CCaptureIO& io = factory->Capture();
+    auto trace = Common::CRef<ILog>::Attach(Common::New<CLog>(1u, &io));
+    auto error = Common::CRef<ILog>::Attach(Common::New<CErrorLog>(&io));
+    const std::function<void()> operations[] = {
+        [&] { trace->WriteNow(L"trace"); },
+        [&] { error->WriteNow(L"error"); },
+        [&] { system.Print(L"%s", L"print"); },
+        [&] { system.Dump(L"title", "abc", 3, 16); },
+        [&] { system.Dump(L"title", "abc", 3, 0); },
+    };
+    int index = 0;
+    for (const auto& operation : operations) {
+        io.ThrowOnWrite(true);
+        EXPECT_THROW(operation(), std::bad_alloc) << index;
+        io.ThrowOnWrite(false);
+        ASSERT_EQ(io.LockDepth(), 0) << index;
+        ++index;
+    }
+    std::thread([&] { system.Write(L"another thread"); }).join();
+    EXPECT_EQ(WithoutTraceHeader(io.Lines().back()), L"another thread");
 }

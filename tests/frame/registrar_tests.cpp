@@ -4,6 +4,7 @@
 
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "vsktest/RegistryRefusal.h"
 #include "vsktest/TempDir.h"
 #include "vsktest/WideText.h"
 
@@ -141,6 +142,21 @@ TEST_F(Registrar, BadScriptsChangeNothing)
     // Replacement names are matched without regard to case; "%%" is a percent sign.
     ASSERT_EQ(m_registrar.Run(Script(L"\t\t\tKey = s '%appid%%%'\r\n"), true), S_OK);
     EXPECT_EQ(Value(L"Key"), L"{0F0B5B96-D3EB-43A3-83DA-04B042F0D8AA}%");
+}
+
+// A refused change reports its system error, so an installer without the
+// right to write sees why (0x80070005 rather than E_FAIL).
+TEST_F(Registrar, RefusedChangesReportTheirSystemError)
+{
+    const vsktest::CRegistryRefusal refusal;
+    const HRESULT expected = HRESULT_FROM_WIN32(refusal.Error());
+    ASSERT_NE(expected, E_FAIL);
+    const std::wstring refused = refusal.KeyName();
+    EXPECT_EQ(m_registrar.Run(Script(L"\t\t\t" + refused + L"\r\n"), true), expected);
+    EXPECT_EQ(m_registrar.Run(Script(L"\t\t\tKey = s 'x'\r\n\t\t\t{\r\n\t\t\t\tval Named = s 'x'\r\n\t\t\t\t" +
+                                     refused + L"\r\n\t\t\t}\r\n"),
+                              true),
+              expected);
 }
 
 }  // namespace

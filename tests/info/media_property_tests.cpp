@@ -86,6 +86,13 @@ TEST_F(MediaProperties, UnknownValuesAndFailingGettersAreLeftOut)
          {{L"duration", L"00:10:00.000"}, {L"size", L"1000000"}}},
         {"duration unknown", [](CHostMediaItem& i) { i.m_duration = -1; },
          {{L"size", L"1000000"}, {L"bitrate", L"2424087"}}},
+        // Any other negative duration is no duration either, not 49.7 days.
+        {"duration -2", [](CHostMediaItem& i) { i.m_duration = -2; },
+         {{L"size", L"1000000"}, {L"bitrate", L"2424087"}}},
+        {"duration at the bottom of the range", [](CHostMediaItem& i) { i.m_duration = INT32_MIN; },
+         {{L"size", L"1000000"}, {L"bitrate", L"2424087"}}},
+        {"duration at the top of the range", [](CHostMediaItem& i) { i.m_duration = INT32_MAX; },
+         {{L"duration", L"596:31:23.647"}, {L"size", L"1000000"}, {L"bitrate", L"2424087"}}},
         {"size unknown", [](CHostMediaItem& i) { i.m_size = -1; },
          {{L"duration", L"00:10:00.000"}, {L"bitrate", L"2424087"}}},
         // Only all bits set means unknown.

@@ -8,7 +8,8 @@
 // Text is stored in the ANSI code page (on Linux the current C locale's
 // character set, see platform/codepage.h), and keep-tail trimming steps over
 // multi-byte characters of that character set as units. A trim that cannot
-// read the whole file leaves it untouched for the next close to retry.
+// read the whole file leaves it untouched (and open) for the next close to
+// retry; the next line is appended at the end all the same.
 #pragma once
 
 #include <cstdint>

@@ -7,7 +7,8 @@
 // "current" the executable's directory; a location starting with '.' is
 // resolved against the executable's directory and created when missing; any
 // other location must exist (a file stands for its directory), else the
-// executable's directory is used.
+// executable's directory is used. Configuration files are written for
+// Windows: a backslash in the location is a separator in every build.
 //
 // A full file name longer than the 255-character name buffer is not cut
 // (a cut name could lose its extension or land in another directory): the
@@ -44,7 +45,7 @@ public:
     std::wstring FileName();
 
     // The directory a location names, with one trailing separator.
-    static std::wstring DirectoryFor(const std::wstring& location);
+    static std::wstring DirectoryFor(const std::wstring& configured);
 
 private:
     bool EnsureOpen();

@@ -4,6 +4,7 @@
 // reference the caller owns.
 #pragma once
 
+#include "Locks.h"
 #include "Reference.h"
 #include "platform/time.h"
 
@@ -29,6 +30,29 @@ struct ILogIO : IReference {
     virtual int Write(const wchar_t* text) = 0;
     virtual void Flush() = 0;
 };
+
+namespace Common {
+
+// Holds a channel's lock for a scope: every lock of the library is taken
+// through a guard, so a throw (memory running out, say) between Lock and
+// Unlock cannot leave the channel locked for every other writer.
+using CChannelLock = CLockGuard<ILogIO>;
+
+// Holds a block (BeginBlock ... EndBlock) of a writer or a log system for a
+// scope, for the same reason.
+template <typename T>
+class CBlockGuard {
+public:
+    explicit CBlockGuard(T& writer) : m_writer(writer) { m_writer.BeginBlock(); }
+    ~CBlockGuard() { m_writer.EndBlock(); }
+    CBlockGuard(const CBlockGuard&) = delete;
+    CBlockGuard& operator=(const CBlockGuard&) = delete;
+
+private:
+    T& m_writer;
+};
+
+}  // namespace Common
 
 struct IOutputLogSystemFactory : IReference {
     virtual ILogIO* CreateIO(const wchar_t* name) = 0;

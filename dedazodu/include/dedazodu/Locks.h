@@ -54,15 +54,39 @@ private:
     int m_holdCount = 0;
 };
 
-class CScopedLock {
+// Holds anything with Lock and Unlock (a lock object, a channel) for a scope.
+template <typename T>
+class CLockGuard {
 public:
-    explicit CScopedLock(ILockObject& lock) : m_lock(lock) { m_lock.Lock(); }
-    ~CScopedLock() { m_lock.Unlock(); }
-    CScopedLock(const CScopedLock&) = delete;
-    CScopedLock& operator=(const CScopedLock&) = delete;
+    explicit CLockGuard(T& lock) : m_lock(lock) { m_lock.Lock(); }
+    ~CLockGuard() { m_lock.Unlock(); }
+    CLockGuard(const CLockGuard&) = delete;
+    CLockGuard& operator=(const CLockGuard&) = delete;
 
 private:
-    ILockObject& m_lock;
+    T& m_lock;
+};
+
+using CScopedLock = CLockGuard<ILockObject>;
+
+// Unlocks at the end of a scope a lock taken before it, unless Keep hands
+// the hold on to the caller: for operations that lock, then do work that may
+// throw, and return holding the lock.
+class CHeldLock {
+public:
+    explicit CHeldLock(ILockObject& lock) : m_lock(&lock) {}
+    ~CHeldLock()
+    {
+        if (m_lock != nullptr) {
+            m_lock->Unlock();
+        }
+    }
+    CHeldLock(const CHeldLock&) = delete;
+    CHeldLock& operator=(const CHeldLock&) = delete;
+    void Keep() { m_lock = nullptr; }
+
+private:
+    ILockObject* m_lock;
 };
 
 }  // namespace Common

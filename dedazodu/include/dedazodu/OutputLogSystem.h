@@ -5,7 +5,8 @@
 // Trace writers live in a per-process registry keyed by the trace log name
 // (one channel per name, one writer per thread), kept until the library is
 // unloaded. A process-wide lock serialises the registry and every error-log
-// write. Operations are listed in slot order. Wide text in formats is %ls.
+// write. Operations are listed in slot order. Formats mean what they mean
+// to the Windows runtime, in both builds (see Format.h): %s is wide text.
 //
 // Dump never touches memory it cannot read: the range is checked first
 // (platform::IsReadableMemory; on Linux a per-page probe through a pipe,

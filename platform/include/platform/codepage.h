@@ -29,4 +29,11 @@ bool IsAnsiLeadByte(unsigned char byte);
 // character; 1 otherwise (also for a lead byte at the end).
 std::size_t AnsiCharLength(const char* text, std::size_t available);
 
+// Converts the one character of `length` bytes (as AnsiCharLength measures
+// it) that starts at text into out, which has room for two units (a UTF-16
+// surrogate pair); returns the units stored. A character the code page
+// cannot convert becomes one U+FFFD, so a caller that converts text piece by
+// piece keeps whatever follows a bad byte.
+std::size_t AnsiCharToWide(const char* text, std::size_t length, wchar_t* out);
+
 }  // namespace platform

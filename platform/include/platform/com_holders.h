@@ -350,6 +350,14 @@ struct CComSafeArrayTraits<IUnknown*> {
     static constexpr VARTYPE vt = VT_UNKNOWN;
 };
 
+namespace platform {
+// A vector of `count` bytes (VT_UI1, lower bound 0) for a caller that fills
+// it at once: SafeArrayCreateVector, except that the Linux runtime leaves
+// the bytes as the allocator gives them instead of zeroing what is about to
+// be overwritten. Destroyed with SafeArrayDestroy; null when memory runs out.
+SAFEARRAY* CreateByteVectorToFill(ULONG count) noexcept;
+}  // namespace platform
+
 template <class T>
 class CComSafeArray {
 public:
@@ -375,6 +383,19 @@ public:
     {
         Destroy();
         SAFEARRAY* psa = SafeArrayCreateVector(kType, 0, count);
+        if (psa == nullptr) {
+            AtlThrow(E_OUTOFMEMORY);
+        }
+        SafeArrayLock(psa);
+        m_psa = psa;
+    }
+    // Replaces any held array by a new byte array of `count` elements whose
+    // content the caller overwrites (platform::CreateByteVectorToFill).
+    void CreateToFill(ULONG count)
+        requires std::is_same_v<T, BYTE>
+    {
+        Destroy();
+        SAFEARRAY* psa = platform::CreateByteVectorToFill(count);
         if (psa == nullptr) {
             AtlThrow(E_OUTOFMEMORY);
         }

@@ -76,4 +76,19 @@ private:
 #endif
 };
 
+// For tests of what callers do when a read fails: while an object lives,
+// every CFile::Read on the thread that made it fails (returns -1) and leaves
+// the file position where it was.
+class CReadFailureScope {
+public:
+    CReadFailureScope();
+    ~CReadFailureScope();
+    CReadFailureScope(const CReadFailureScope&) = delete;
+    CReadFailureScope& operator=(const CReadFailureScope&) = delete;
+};
+
+namespace detail {
+bool ReadsFail();
+}
+
 }  // namespace platform

@@ -47,6 +47,12 @@ struct SPathParts {
 };
 SPathParts SplitPath(const wchar_t* path);
 
+// A path as a configuration file written for Windows gives it, in this
+// system's form: on POSIX each '\\' is a separator and becomes '/' (a
+// backslash in a POSIX file name is not worth keeping for such files);
+// Windows takes it as it is.
+std::wstring ConfiguredPath(std::wstring path);
+
 // Appends more to base with one separator between, then resolves "." and ".."
 // parts (PathAppendW / PathCanonicalizeW). ".." never climbs above the root.
 std::wstring AppendPath(const std::wstring& base, const std::wstring& more);

@@ -14,6 +14,16 @@ std::uint32_t CurrentProcessId();
 // threads of the system, as the log headers need.
 std::uint32_t CurrentThreadId();
 
+// What the process holds, for tests of staying power: its open handles
+// (Windows: GetProcessHandleCount, or where that answers 0, as under Wine,
+// the process's entries in the system's handle table; Linux: the entries of
+// /proc/self/fd) and
+// the bytes its heaps have handed out and not taken back (Windows: the busy
+// blocks of every heap of the process, walked with HeapWalk; Linux:
+// mallinfo2, which AddressSanitizer's allocator answers with 0).
+std::uint32_t OpenHandleCount();
+std::uint64_t HeapBytesInUse();
+
 // Environment variables of the current process (Linux: names and values in
 // UTF-8). Get answers false when the variable is not set; a null value
 // removes it.

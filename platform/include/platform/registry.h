@@ -36,4 +36,13 @@ bool RegistryDeleteKey(ERegistryRoot root, const std::wstring& path);
 // Deletes a key with all its subkeys (false when it is missing).
 bool RegistryDeleteTree(ERegistryRoot root, const std::wstring& path);
 
+// The Win32 error code of the calling thread's last registry change that
+// failed (5 ERROR_ACCESS_DENIED for a user without the right to write, ...),
+// so a caller can report why. Linux: the store file's errno as the matching
+// Win32 error (EACCES, EPERM, EROFS: 5; ENOENT, ENOTDIR: 3
+// ERROR_PATH_NOT_FOUND; ENOSPC, EDQUOT: 112 ERROR_DISK_FULL; any other: 29
+// ERROR_WRITE_FAULT), and 2 ERROR_FILE_NOT_FOUND for a key or value that is
+// missing, 5 for a key that still has subkeys, as Windows answers.
+unsigned long RegistryLastError();
+
 }  // namespace platform

@@ -9,9 +9,11 @@
 // reports ABANDONED and owns the mutex). The name lives as long as some handle
 // to it is open in any process.
 //
-// POSIX emulation: a directory per user ($XDG_RUNTIME_DIR/vsk-mutex when that
-// variable names a writable directory, otherwise /tmp/vsk-mutex-<uid>) holds,
-// per name (sanitised, long names hashed), a lock file and a presence file.
+// POSIX emulation: one directory for every process of the machine,
+// /tmp/vsk-mutex (world-writable with the sticky bit; its files are made
+// readable and writable by all), so processes of different users or
+// environments meet under one name as they do on Windows. It holds, per name
+// (sanitised, long names hashed), a lock file and a presence file.
 // - Ownership across processes is an exclusive flock on the lock file through
 //   one descriptor per process and name; inside the process a table keyed by
 //   name records the owning thread and its recursion count, so ownership is per
@@ -21,8 +23,9 @@
 // - Each open handle holds a shared flock on the presence file; "already
 //   existed" means another handle (of any process, this one included) holds
 //   one. Creation and closing run under one directory-wide guard lock, and the
-//   last handle to close removes the files, so a name whose holders all died
-//   counts as new.
+//   last handle to close removes the files (where the sticky bit lets it;
+//   another user's files stay behind unused), so a name whose holders all
+//   died counts as new.
 // The first Create of a process also removes the files of names that only
 // dead processes had used.
 // A thread that ends while owning the mutex does not abandon it on POSIX (only

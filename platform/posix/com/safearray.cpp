@@ -180,9 +180,9 @@ HRESULT CopyElements(const SAFEARRAY* psa, const unsigned char* from, unsigned c
     return S_OK;
 }
 
-}  // namespace
-
-SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) noexcept
+// SafeArrayCreate; `zeroed` false leaves the content of plain-value arrays
+// as the allocator gives it.
+SAFEARRAY* CreateArray(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound, bool zeroed) noexcept
 {
     const ULONG size = ElementSize(vt);
     if (cDims == 0 || cDims > 0xFFFF || rgsabound == nullptr || size == 0) {
@@ -202,13 +202,31 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) no
         FreeDescriptor(psa);
         return nullptr;
     }
-    psa->pvData = std::calloc(total == 0 ? 1 : total, size);
+    const std::size_t count = total == 0 ? 1 : total;
+    psa->pvData = zeroed ? std::calloc(count, size) : std::malloc(count * size);
     if (psa->pvData == nullptr) {
         FreeDescriptor(psa);
         return nullptr;
     }
     return psa;
 }
+
+}  // namespace
+
+SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) noexcept
+{
+    return CreateArray(vt, cDims, rgsabound, true);
+}
+
+namespace platform {
+
+SAFEARRAY* CreateByteVectorToFill(ULONG count) noexcept
+{
+    SAFEARRAYBOUND bound{count, 0};
+    return CreateArray(VT_UI1, 1, &bound, false);
+}
+
+}  // namespace platform
 
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) noexcept
 {

@@ -102,4 +102,17 @@ std::size_t AnsiCharLength(const char* text, std::size_t available)
     return n;
 }
 
+std::size_t AnsiCharToWide(const char* text, std::size_t length, wchar_t* out)
+{
+    std::mbstate_t state {};
+    wchar_t wc = 0;
+    const std::size_t n = length == 0 ? 0 : std::mbrtowc(&wc, text, length, &state);
+    if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2) || n != length) {
+        out[0] = L'\xFFFD';
+    } else {
+        out[0] = wc;  // 0 for a NUL byte
+    }
+    return 1;
+}
+
 }  // namespace platform

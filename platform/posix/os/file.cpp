@@ -84,7 +84,7 @@ void CFile::Close()
 
 std::int64_t CFile::Read(void* buffer, std::size_t size)
 {
-    if (m_fd < 0) {
+    if (m_fd < 0 || detail::ReadsFail()) {
         return -1;
     }
     auto* bytes = static_cast<char*>(buffer);

@@ -130,6 +130,16 @@ SPathParts SplitPath(const wchar_t* path)
     return parts;
 }
 
+std::wstring ConfiguredPath(std::wstring path)
+{
+    for (wchar_t& c : path) {
+        if (c == L'\\') {
+            c = L'/';
+        }
+    }
+    return path;
+}
+
 std::wstring AppendPath(const std::wstring& base, const std::wstring& more)
 {
     std::wstring joined = base;

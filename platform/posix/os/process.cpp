@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -107,6 +109,28 @@ int CChildProcess::Wait()
 std::uint32_t CChildProcess::Id() const
 {
     return m_impl->pid < 0 ? 0 : static_cast<std::uint32_t>(m_impl->pid);
+}
+
+std::uint32_t OpenHandleCount()
+{
+    DIR* listing = ::opendir("/proc/self/fd");
+    if (listing == nullptr) {
+        return 0;
+    }
+    std::uint32_t count = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (entry->d_name[0] != '.') {
+            ++count;
+        }
+    }
+    ::closedir(listing);
+    return count - 1;  // the listing's own descriptor
+}
+
+std::uint64_t HeapBytesInUse()
+{
+    const struct mallinfo2 info = ::mallinfo2();
+    return static_cast<std::uint64_t>(info.uordblks) + static_cast<std::uint64_t>(info.hblkhd);
 }
 
 }  // namespace platform

@@ -37,6 +37,37 @@ struct SKey {
 
 using TStore = std::map<std::wstring, SKey>;  // key: folded full path
 
+// Win32 error codes the store answers with.
+constexpr unsigned long ERROR_FILE_NOT_FOUND_CODE = 2;
+constexpr unsigned long ERROR_PATH_NOT_FOUND_CODE = 3;
+constexpr unsigned long ERROR_ACCESS_DENIED_CODE = 5;
+constexpr unsigned long ERROR_WRITE_FAULT_CODE = 29;
+constexpr unsigned long ERROR_DISK_FULL_CODE = 112;
+
+thread_local unsigned long t_lastError = 0;
+
+// Records error as the thread's last and answers false.
+bool Fail(unsigned long error)
+{
+    t_lastError = error;
+    return false;
+}
+
+// The store file's errno as Windows would report the failure.
+bool FailWithErrno(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS: return Fail(ERROR_ACCESS_DENIED_CODE);
+    case ENOENT:
+    case ENOTDIR: return Fail(ERROR_PATH_NOT_FOUND_CODE);
+    case ENOSPC:
+    case EDQUOT: return Fail(ERROR_DISK_FULL_CODE);
+    default: return Fail(ERROR_WRITE_FAULT_CODE);
+    }
+}
+
 std::wstring Fold(const std::wstring& text)
 {
     std::wstring out(text);
@@ -95,9 +126,12 @@ public:
                 rc = ::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH);
             } while (rc != 0 && errno == EINTR);
             if (rc != 0) {
+                m_error = errno;
                 ::close(m_fd);
                 m_fd = -1;
             }
+        } else {
+            m_error = errno;
         }
     }
     ~CStoreLock()
@@ -109,9 +143,11 @@ public:
     CStoreLock(const CStoreLock&) = delete;
     CStoreLock& operator=(const CStoreLock&) = delete;
     bool IsHeld() const { return m_fd >= 0; }
+    int Error() const { return m_error; }
 
 private:
     int m_fd = -1;
+    int m_error = 0;
 };
 
 void Quote(std::wstring& out, const std::wstring& text)
@@ -212,22 +248,25 @@ bool Save(const std::string& file, const TStore& store)
     }
     std::string bytes;
     if (!detail::ToUtf8(text, bytes)) {
-        return false;
+        return Fail(ERROR_WRITE_FAULT_CODE);
     }
     const std::string temporary = file + ".tmp." + std::to_string(::getpid());
     {
+        errno = 0;
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         out.flush();
         if (!out) {
+            const int error = errno;
             out.close();
             ::unlink(temporary.c_str());
-            return false;
+            return FailWithErrno(error);
         }
     }
     if (std::rename(temporary.c_str(), file.c_str()) != 0) {
+        const int error = errno;
         ::unlink(temporary.c_str());
-        return false;
+        return FailWithErrno(error);
     }
     return true;
 }
@@ -266,18 +305,18 @@ bool HasSubKeys(const TStore& store, const std::wstring& full)
 }
 
 // Runs change on the store under the exclusive lock and saves it when change
-// says so; the answer is change's.
+// answers 0; otherwise change's answer is the Win32 error of the refusal.
 template <typename F>
 bool Modify(F change)
 {
     const std::string file = StoreFile();
     CStoreLock lock(file, true);
     if (!lock.IsHeld()) {
-        return false;
+        return FailWithErrno(lock.Error());
     }
     TStore store = Load(file);
-    if (!change(store)) {
-        return false;
+    if (const unsigned long refused = change(store); refused != 0) {
+        return Fail(refused);
     }
     return Save(file, store);
 }
@@ -295,11 +334,11 @@ bool RegistryCreateKey(ERegistryRoot root, const std::wstring& path)
 {
     std::wstring full;
     if (!FullPath(root, path, full)) {
-        return false;
+        return Fail(ERROR_ACCESS_DENIED_CODE);
     }
     return Modify([&](TStore& store) {
         CreateWithParents(store, full);
-        return true;
+        return 0ul;
     });
 }
 
@@ -314,7 +353,7 @@ bool RegistrySetString(ERegistryRoot root, const std::wstring& path, const wchar
 {
     std::wstring full;
     if (!FullPath(root, path, full) || IsRootPath(full)) {
-        return false;
+        return Fail(ERROR_ACCESS_DENIED_CODE);
     }
     return Modify([&](TStore& store) {
         CreateWithParents(store, full);
@@ -323,7 +362,7 @@ bool RegistrySetString(ERegistryRoot root, const std::wstring& path, const wchar
             entry.name = valueName;
         }
         entry.data = value;
-        return true;
+        return 0ul;
     });
 }
 
@@ -351,11 +390,12 @@ bool RegistryDeleteValue(ERegistryRoot root, const std::wstring& path, const wch
 {
     std::wstring full;
     if (!FullPath(root, path, full)) {
-        return false;
+        return Fail(ERROR_ACCESS_DENIED_CODE);
     }
     return Modify([&](TStore& store) {
         auto key = store.find(Fold(full));
-        return key != store.end() && key->second.values.erase(ValueKey(valueName)) != 0;
+        const bool erased = key != store.end() && key->second.values.erase(ValueKey(valueName)) != 0;
+        return erased ? 0ul : ERROR_FILE_NOT_FOUND_CODE;
     });
 }
 
@@ -384,10 +424,13 @@ bool RegistryDeleteKey(ERegistryRoot root, const std::wstring& path)
 {
     std::wstring full;
     if (!FullPath(root, path, full) || IsRootPath(full)) {
-        return false;
+        return Fail(ERROR_ACCESS_DENIED_CODE);
     }
     return Modify([&](TStore& store) {
-        return !HasSubKeys(store, full) && store.erase(Fold(full)) != 0;
+        if (HasSubKeys(store, full)) {
+            return ERROR_ACCESS_DENIED_CODE;
+        }
+        return store.erase(Fold(full)) != 0 ? 0ul : ERROR_FILE_NOT_FOUND_CODE;
     });
 }
 
@@ -395,20 +438,25 @@ bool RegistryDeleteTree(ERegistryRoot root, const std::wstring& path)
 {
     std::wstring full;
     if (!FullPath(root, path, full) || IsRootPath(full)) {
-        return false;
+        return Fail(ERROR_ACCESS_DENIED_CODE);
     }
     return Modify([&](TStore& store) {
         const std::wstring folded = Fold(full);
         if (store.erase(folded) == 0) {
-            return false;
+            return ERROR_FILE_NOT_FOUND_CODE;
         }
         const std::wstring prefix = folded + L'\\';
         auto it = store.lower_bound(prefix);
         while (it != store.end() && it->first.compare(0, prefix.size(), prefix) == 0) {
             it = store.erase(it);
         }
-        return true;
+        return 0ul;
     });
+}
+
+unsigned long RegistryLastError()
+{
+    return t_lastError;
 }
 
 }  // namespace platform

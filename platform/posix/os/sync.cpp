@@ -67,24 +67,45 @@ int FlockNoInterrupt(int fd, int operation)
     return rc;
 }
 
-std::string MutexDirectory()
+// Opens a file of the shared directory, creating it readable and writable by
+// every user when missing. An existing file is opened without O_CREAT, which
+// the kernel refuses for another user's file in a sticky directory
+// (fs.protected_regular).
+int OpenShared(const std::string& path)
 {
-    auto usable = [](const std::string& dir) {
-        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-            return false;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int fd = OpenNoInterrupt(path.c_str(), O_RDWR);
+        if (fd >= 0 || errno != ENOENT) {
+            return fd;
         }
-        struct stat st {};
-        return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-               ::access(dir.c_str(), W_OK | X_OK) == 0;
-    };
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime == '/') {
-        const std::string dir = std::string(runtime) + "/vsk-mutex";
-        if (usable(dir)) {
-            return dir;
+        fd = OpenNoInterrupt(path.c_str(), O_RDWR | O_CREAT | O_EXCL);
+        if (fd >= 0) {
+            ::fchmod(fd, 0666);  // whatever the creator's umask
+            return fd;
+        }
+        if (errno != EEXIST) {
+            return -1;
         }
     }
-    const std::string dir = "/tmp/vsk-mutex-" + std::to_string(::geteuid());
-    return usable(dir) ? dir : std::string();
+    return -1;
+}
+
+// One directory for every process of the machine, whatever its user or
+// environment, so that a service and an interactive host exclude each other
+// as they would on Windows. World-writable with the sticky bit, like /tmp.
+std::string MutexDirectory()
+{
+    const std::string dir = "/tmp/vsk-mutex";
+    if (::mkdir(dir.c_str(), 01777) == 0) {
+        ::chmod(dir.c_str(), 01777);  // mkdir applies the umask
+    } else if (errno != EEXIST) {
+        return std::string();
+    }
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || ::access(dir.c_str(), W_OK | X_OK) != 0) {
+        return std::string();
+    }
+    return dir;
 }
 
 // Letters, digits, '-' and '_' stay; every other byte of the UTF-8 name is
@@ -120,7 +141,7 @@ class CDirectoryGuard {
 public:
     explicit CDirectoryGuard(const std::string& dir)
     {
-        m_fd = OpenNoInterrupt((dir + "/.guard").c_str(), O_RDWR | O_CREAT);
+        m_fd = OpenShared(dir + "/.guard");
         if (m_fd >= 0 && FlockNoInterrupt(m_fd, LOCK_EX) != 0) {
             ::close(m_fd);
             m_fd = -1;
@@ -158,10 +179,20 @@ struct SProcessTable {
     bool swept = false;
 };
 
+// Kept in the module's static storage and never destroyed, so it outlives
+// static destruction (handles that other static destructors close still find
+// it); once every handle is closed nothing of it is left on the heap, also
+// when the library that holds it is unloaded.
+union UProcessTableHolder {
+    UProcessTableHolder() : table() {}
+    ~UProcessTableHolder() {}
+    SProcessTable table;
+};
+
 SProcessTable& ProcessTable()
 {
-    static SProcessTable* table = new SProcessTable;  // outlives static destruction
-    return *table;
+    static UProcessTableHolder holder;
+    return holder.table;
 }
 
 void WriteOwnedMark(int fd, char mark)
@@ -182,9 +213,22 @@ void SweepDeadNames(const std::string& dir)
         return;
     }
     const std::string suffix = ".presence";
+    const std::string lockSuffix = ".lock";
+    const auto endsWith = [](const std::string& name, const std::string& end) {
+        return name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+    };
     while (const dirent* entry = ::readdir(listing)) {
         const std::string name = entry->d_name;
-        if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        if (endsWith(name, lockSuffix)) {
+            // A process that died while closing a name may leave its lock file
+            // alone; with no presence file, no handle holds the name.
+            const std::string base = dir + "/" + name.substr(0, name.size() - lockSuffix.size());
+            if (::access((base + suffix).c_str(), F_OK) != 0 && errno == ENOENT) {
+                ::unlink((base + lockSuffix).c_str());
+            }
+            continue;
+        }
+        if (!endsWith(name, suffix)) {
             continue;
         }
         const std::string presence = dir + "/" + name;
@@ -248,7 +292,7 @@ bool CNamedMutex::Create(const wchar_t* name, bool* alreadyExisted)
         table.swept = true;
         SweepDeadNames(impl->directory);
     }
-    impl->presenceFd = OpenNoInterrupt(impl->presencePath.c_str(), O_RDWR | O_CREAT);
+    impl->presenceFd = OpenShared(impl->presencePath);
     if (impl->presenceFd < 0) {
         return false;
     }
@@ -261,7 +305,7 @@ bool CNamedMutex::Create(const wchar_t* name, bool* alreadyExisted)
     }
     SProcessEntry& entry = table.entries[impl->lockPath];
     if (entry.lockFd < 0) {
-        entry.lockFd = OpenNoInterrupt(impl->lockPath.c_str(), O_RDWR | O_CREAT);
+        entry.lockFd = OpenShared(impl->lockPath);
         if (entry.lockFd < 0) {
             table.entries.erase(impl->lockPath);
             ::close(impl->presenceFd);

@@ -45,3 +45,12 @@ char* WINAPI ConvertBSTRToString(BSTR pSrc)
 }
 
 }  // namespace _com_util
+
+namespace platform {
+
+SAFEARRAY* CreateByteVectorToFill(ULONG count) noexcept
+{
+    return SafeArrayCreateVector(VT_UI1, 0, count);
+}
+
+}  // namespace platform

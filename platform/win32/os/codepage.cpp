@@ -70,4 +70,16 @@ std::size_t AnsiCharLength(const char* text, std::size_t available)
     return available >= 2 && IsAnsiLeadByte(static_cast<unsigned char>(text[0])) ? 2 : 1;
 }
 
+std::size_t AnsiCharToWide(const char* text, std::size_t length, wchar_t* out)
+{
+    const int n = length == 0 ? 0
+                              : ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, static_cast<int>(length),
+                                                      out, 2);
+    if (n <= 0) {
+        out[0] = L'\xFFFD';
+        return 1;
+    }
+    return static_cast<std::size_t>(n);
+}
+
 }  // namespace platform

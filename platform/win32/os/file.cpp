@@ -78,7 +78,7 @@ void CFile::Close()
 
 std::int64_t CFile::Read(void* buffer, std::size_t size)
 {
-    if (m_handle == nullptr) {
+    if (m_handle == nullptr || detail::ReadsFail()) {
         return -1;
     }
     auto* bytes = static_cast<char*>(buffer);

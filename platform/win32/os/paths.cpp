@@ -152,6 +152,11 @@ SPathParts SplitPath(const wchar_t* path)
     return parts;
 }
 
+std::wstring ConfiguredPath(std::wstring path)
+{
+    return path;
+}
+
 std::wstring AppendPath(const std::wstring& base, const std::wstring& more)
 {
     std::wstring joined = base;

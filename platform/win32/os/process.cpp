@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace platform {
 
@@ -128,6 +132,100 @@ int CChildProcess::Wait()
 std::uint32_t CChildProcess::Id() const
 {
     return m_impl->id;
+}
+
+namespace {
+
+// One entry of the system's handle table (SystemHandleInformation, 16): the
+// owner's process id in the low half of the first member.
+struct SSystemHandleEntry {
+    ULONG ownerProcessId;
+    BYTE objectType;
+    BYTE flags;
+    USHORT value;
+    PVOID object;
+    ULONG access;
+};
+
+// The table: a count, then the entries.
+struct SSystemHandleTable {
+    ULONG count;
+    SSystemHandleEntry entries[1];
+};
+
+// The process's entries in the system's handle table, for systems whose
+// GetProcessHandleCount answers 0 (Wine); 0 when the table cannot be read.
+std::uint32_t HandlesInSystemTable()
+{
+    using PfnQuery = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<PfnQuery>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) {
+        return 0;
+    }
+    constexpr ULONG SYSTEM_HANDLE_INFORMATION = 16;
+    constexpr LONG STATUS_INFO_LENGTH_MISMATCH = static_cast<LONG>(0xC0000004);
+    std::vector<unsigned char> table(1 << 16);
+    LONG status = STATUS_INFO_LENGTH_MISMATCH;
+    while (status == STATUS_INFO_LENGTH_MISMATCH && table.size() <= (std::size_t {1} << 28)) {
+        ULONG needed = 0;
+        status = query(SYSTEM_HANDLE_INFORMATION, table.data(), static_cast<ULONG>(table.size()), &needed);
+        if (status == STATUS_INFO_LENGTH_MISMATCH) {
+            table.resize(table.size() * 2);
+        }
+    }
+    if (status != 0) {
+        return 0;
+    }
+    ULONG entries = 0;
+    std::memcpy(&entries, table.data(), sizeof entries);
+    const std::size_t first = offsetof(SSystemHandleTable, entries);
+    const ULONG self = ::GetCurrentProcessId() & 0xFFFF;
+    std::uint32_t count = 0;
+    for (ULONG i = 0; i < entries && first + (i + 1) * sizeof(SSystemHandleEntry) <= table.size(); ++i) {
+        SSystemHandleEntry entry;
+        std::memcpy(&entry, table.data() + first + i * sizeof entry, sizeof entry);
+        if ((entry.ownerProcessId & 0xFFFF) == self) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+std::uint32_t OpenHandleCount()
+{
+    DWORD count = 0;
+    if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count != 0) {
+        return count;
+    }
+    return HandlesInSystemTable();
+}
+
+std::uint64_t HeapBytesInUse()
+{
+    std::vector<HANDLE> heaps(64);
+    DWORD count = ::GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    if (count > heaps.size()) {
+        heaps.resize(count);
+        count = ::GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    }
+    heaps.resize(std::min<std::size_t>(count, heaps.size()));
+    std::uint64_t total = 0;
+    for (HANDLE heap : heaps) {
+        if (!::HeapLock(heap)) {
+            continue;
+        }
+        PROCESS_HEAP_ENTRY entry {};
+        while (::HeapWalk(heap, &entry)) {
+            if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) {
+                total += entry.cbData;
+            }
+        }
+        ::HeapUnlock(heap);
+    }
+    return total;
 }
 
 }  // namespace platform

@@ -29,6 +29,17 @@ private:
     HKEY m_key = nullptr;
 };
 
+thread_local unsigned long t_lastError = ERROR_SUCCESS;
+
+// True for ERROR_SUCCESS; records any other result as the thread's last error.
+bool Succeeded(LSTATUS status)
+{
+    if (status != ERROR_SUCCESS) {
+        t_lastError = static_cast<unsigned long>(status);
+    }
+    return status == ERROR_SUCCESS;
+}
+
 const wchar_t* ValueName(const wchar_t* name)
 {
     return name != nullptr && *name != L'\0' ? name : nullptr;
@@ -39,8 +50,8 @@ const wchar_t* ValueName(const wchar_t* name)
 bool RegistryCreateKey(ERegistryRoot root, const std::wstring& path)
 {
     CKey key;
-    return ::RegCreateKeyExW(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                             key.Out(), nullptr) == ERROR_SUCCESS;
+    return Succeeded(::RegCreateKeyExW(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                       nullptr, key.Out(), nullptr));
 }
 
 bool RegistryKeyExists(ERegistryRoot root, const std::wstring& path)
@@ -53,13 +64,13 @@ bool RegistrySetString(ERegistryRoot root, const std::wstring& path, const wchar
                        const std::wstring& value)
 {
     CKey key;
-    if (::RegCreateKeyExW(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                          key.Out(), nullptr) != ERROR_SUCCESS) {
+    if (!Succeeded(::RegCreateKeyExW(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                     nullptr, key.Out(), nullptr))) {
         return false;
     }
     const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-    return ::RegSetValueExW(key.Get(), ValueName(valueName), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                            bytes) == ERROR_SUCCESS;
+    return Succeeded(::RegSetValueExW(key.Get(), ValueName(valueName), 0, REG_SZ,
+                                      reinterpret_cast<const BYTE*>(value.c_str()), bytes));
 }
 
 bool RegistryGetString(ERegistryRoot root, const std::wstring& path, const wchar_t* valueName, std::wstring& value)
@@ -92,8 +103,8 @@ bool RegistryGetString(ERegistryRoot root, const std::wstring& path, const wchar
 bool RegistryDeleteValue(ERegistryRoot root, const std::wstring& path, const wchar_t* valueName)
 {
     CKey key;
-    return ::RegOpenKeyExW(RootKey(root), path.c_str(), 0, KEY_SET_VALUE, key.Out()) == ERROR_SUCCESS &&
-           ::RegDeleteValueW(key.Get(), ValueName(valueName)) == ERROR_SUCCESS;
+    return Succeeded(::RegOpenKeyExW(RootKey(root), path.c_str(), 0, KEY_SET_VALUE, key.Out())) &&
+           Succeeded(::RegDeleteValueW(key.Get(), ValueName(valueName)));
 }
 
 std::vector<std::wstring> RegistrySubKeys(ERegistryRoot root, const std::wstring& path)
@@ -117,20 +128,28 @@ std::vector<std::wstring> RegistrySubKeys(ERegistryRoot root, const std::wstring
 bool RegistryDeleteKey(ERegistryRoot root, const std::wstring& path)
 {
     if (path.empty()) {
-        return false;
+        return Succeeded(ERROR_INVALID_PARAMETER);
     }
-    return ::RegDeleteKeyW(RootKey(root), path.c_str()) == ERROR_SUCCESS;
+    return Succeeded(::RegDeleteKeyW(RootKey(root), path.c_str()));
 }
 
 bool RegistryDeleteTree(ERegistryRoot root, const std::wstring& path)
 {
-    if (path.empty() || !RegistryKeyExists(root, path)) {
+    if (path.empty()) {
+        return Succeeded(ERROR_INVALID_PARAMETER);
+    }
+    if (!RegistryKeyExists(root, path)) {
+        return Succeeded(ERROR_FILE_NOT_FOUND);
+    }
+    if (!Succeeded(::RegDeleteTreeW(RootKey(root), path.c_str()))) {
         return false;
     }
-    if (::RegDeleteTreeW(RootKey(root), path.c_str()) != ERROR_SUCCESS) {
-        return false;
-    }
-    return ::RegDeleteKeyW(RootKey(root), path.c_str()) == ERROR_SUCCESS || !RegistryKeyExists(root, path);
+    return Succeeded(::RegDeleteKeyW(RootKey(root), path.c_str())) || !RegistryKeyExists(root, path);
+}
+
+unsigned long RegistryLastError()
+{
+    return t_lastError;
 }
 
 }  // namespace platform

@@ -1,9 +1,12 @@
 // POSIX side of the test helpers that touch the operating system.
 #include "vsktest/Environment.h"
 #include "vsktest/TempDir.h"
+#include "vsktest/RegistryRefusal.h"
 #include "vsktest/TestLibrary.h"
 
 #include <dlfcn.h>
+#include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <stdlib.h>
 
@@ -53,6 +56,34 @@ void CTestLibrary::Unload()
 void* CTestLibrary::Symbol(const char* name) const
 {
     return m_handle ? ::dlsym(m_handle, name) : nullptr;
+}
+
+}  // namespace vsktest
+
+namespace vsktest {
+
+struct CRegistryRefusal::SImpl {
+    CTempDir dir;
+    std::unique_ptr<CScopedEnvironment> store;
+};
+
+CRegistryRefusal::CRegistryRefusal() : m_impl(std::make_unique<SImpl>())
+{
+    const std::filesystem::path blocker = m_impl->dir / "plain-file";
+    std::ofstream(blocker) << "not a directory";
+    m_impl->store = std::make_unique<CScopedEnvironment>("VSK_REGISTRY_FILE", blocker / "registry");
+}
+
+CRegistryRefusal::~CRegistryRefusal() = default;
+
+std::wstring CRegistryRefusal::KeyName() const
+{
+    return L"Child";
+}
+
+unsigned long CRegistryRefusal::Error() const
+{
+    return 3;  // ERROR_PATH_NOT_FOUND
 }
 
 }  // namespace vsktest

@@ -1,6 +1,7 @@
 // Windows side of the test helpers that touch the operating system.
 #include "vsktest/Environment.h"
 #include "vsktest/TempDir.h"
+#include "vsktest/RegistryRefusal.h"
 #include "vsktest/TestLibrary.h"
 
 #include <windows.h>
@@ -82,6 +83,25 @@ void* CTestLibrary::Symbol(const char* name) const
 {
     return m_handle ? reinterpret_cast<void*>(::GetProcAddress(reinterpret_cast<HMODULE>(m_handle), name))
                     : nullptr;
+}
+
+}  // namespace vsktest
+
+namespace vsktest {
+
+struct CRegistryRefusal::SImpl {};
+
+CRegistryRefusal::CRegistryRefusal() = default;
+CRegistryRefusal::~CRegistryRefusal() = default;
+
+std::wstring CRegistryRefusal::KeyName() const
+{
+    return std::wstring(300, L'k');
+}
+
+unsigned long CRegistryRefusal::Error() const
+{
+    return ERROR_INVALID_PARAMETER;
 }
 
 }  // namespace vsktest

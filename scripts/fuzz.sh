@@ -22,7 +22,7 @@ fi
 
 # clang with libFuzzer and the sanitizer runtimes (libclang-rt-dev), and what
 # the preset and its tests need to configure.
-scripts/install-deps.sh clang libclang-rt-dev cmake ninja-build googletest
+scripts/install-deps.sh clang libclang-rt-dev cmake ninja-build googletest libpugixml-dev
 
 build=${VSK_FUZZ_BUILD_DIR:-build/linux-fuzz}
 cmake --preset linux-fuzz -B "$build" >/dev/null

@@ -23,16 +23,24 @@ int main(int argc, char** argv)
     const platform::CXmlThreadScope com;  // a host has COM running before it loads the component
     const std::wstring appName(argv[1], argv[1] + std::char_traits<char>::length(argv[1]));
     const int threads = std::atoi(argv[2]);
-    const int lines = std::atoi(argv[3]);
-    const std::wstring tag(argv[4], argv[4] + std::char_traits<char>::length(argv[4]));
+    // What the threads use lives in storage nothing destroys: with "exit"
+    // they go on after main has returned, when its locals are gone, and
+    // while static objects are destroyed. The tag stays where the program
+    // got it.
+    static int lines = 0;
+    static const char* tag = nullptr;
+    static std::atomic<int> written {0};
+    static bool exitUnderThreads = false;
+    static deDazOdu::CAppLog* log = nullptr;
+    lines = std::atoi(argv[3]);
+    tag = argv[4];
 
-    deDazOdu::CAppLog* log = deDazOdu::CreateAppLog(L"Default", appName.c_str());
+    log = deDazOdu::CreateAppLog(L"Default", appName.c_str());
     if (log == nullptr) {
         return 3;
     }
-    const bool exitUnderThreads = argc > 5 && std::string(argv[5]) == "exit";
-    std::atomic<int> written {0};
-    auto work = [&](int thread) {
+    exitUnderThreads = argc > 5 && std::string(argv[5]) == "exit";
+    auto work = [](int thread) {
         const platform::CXmlThreadScope threadCom;
         for (int i = 0; i < lines || exitUnderThreads; ++i) {
             if (i == lines) {

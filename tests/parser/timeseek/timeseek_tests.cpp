@@ -137,6 +137,22 @@ TEST(TimeSeekTest, ArgumentsAreCheckedBeforeTheFileIsTouched)
     }
 }
 
+// A read that fails is a failure of the search, not the end of the file.
+TEST(TimeSeekTest, AFailingReadFailsTheSearch)
+{
+    vsktest::CTempDir dir;
+    const std::wstring path = dir.WriteFile("seek.ts", BuildStream({1000, 4600, 8200}).bytes).wstring();
+    SAnswer a;
+    {
+        const platform::CReadFailureScope failingReads;
+        a = Seek(path, 1000, 50);
+    }
+    EXPECT_EQ(a.result, FAIL);
+    EXPECT_EQ(a.timeMs, UNSET_TIME);
+    EXPECT_EQ(a.position, UNSET_POSITION);
+    EXPECT_EQ(Seek(path, 1000, 50).result, OK);
+}
+
 TEST(TimeSeekTest, ThePassStartsInProportionFiveMebibytesEarly)
 {
     struct SCase {

@@ -84,6 +84,14 @@ std::string HResultMessage(std::int32_t hr)
     return std::string(code) + " (" + ToUtf8(text) + ")";
 }
 
+LONG NextReadCount(std::int64_t position, std::int64_t size, bool units192)
+{
+    constexpr std::int64_t UNIT = 192;
+    if (units192 && position >= 0 && position % UNIT == 0 && size - position - READ_CHUNK == UNIT)
+        return READ_CHUNK - static_cast<LONG>(UNIT);
+    return READ_CHUNK;
+}
+
 std::vector<STarget> ReadTargets(SAFEARRAY* list)
 {
     std::vector<STarget> out;

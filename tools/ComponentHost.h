@@ -63,6 +63,14 @@ struct STarget {
     bool Answers(const std::string& name) const { return profileName == name || alternativeName == name; }
 };
 
+// What to ask a converter's Read for next when it stands at `position` of a
+// file of `size` bytes: 64 KiB in whole 192-byte units. For files of
+// 192-byte units it never leaves one lone unit for a read of its own: the
+// converter clears the time-stamp prefixes of units it can pair, so a
+// single-unit read would arrive with its prefix.
+inline constexpr LONG READ_CHUNK = 192 * 341;
+LONG NextReadCount(std::int64_t position, std::int64_t size, bool units192);
+
 // Reads a result list of target descriptions and destroys it.
 std::vector<STarget> ReadTargets(SAFEARRAY* list);
 

@@ -30,10 +30,6 @@ namespace beast = boost::beast;
 namespace bhttp = boost::beast::http;
 using tcp = net::ip::tcp;
 
-// Whole 192-byte units, so reads of time-stamped sources are never cut
-// inside a unit.
-constexpr LONG READ_CHUNK = 192 * 341;
-constexpr std::int64_t UNIT_192 = 192;
 constexpr std::size_t HEADER_LIMIT = 8 * 1024;
 constexpr ULONG UNKNOWN_DURATION = 0xFFFFFFFFu;
 
@@ -46,11 +42,11 @@ std::string_view View(beast::string_view text)
 
 void Log(const std::string& line)
 {
+    std::lock_guard guard(g_logLock);
     const std::time_t now = std::time(nullptr);
     char stamp[32] = "";
     if (const std::tm* local = std::localtime(&now))
         std::strftime(stamp, sizeof stamp, "%H:%M:%S", local);
-    std::lock_guard guard(g_logLock);
     std::fprintf(stderr, "%s %s\n", stamp, line.c_str());
     std::fflush(stderr);
 }
@@ -451,13 +447,7 @@ private:
         while (sent < length) {
             if (m_context.stopping.load())
                 return false;
-            LONG count = READ_CHUNK;
-            // A read of a lone 192-byte unit leaves its prefix as it is (the
-            // converter clears prefixes of units it can pair); end on two.
-            const std::int64_t position = first + sent;
-            const std::int64_t left = size - position;
-            if (units192 && position % UNIT_192 == 0 && left - count == UNIT_192)
-                count -= static_cast<LONG>(UNIT_192);
+            const LONG count = NextReadCount(first + sent, size, units192);
             SAFEARRAY* data = nullptr;
             VARIANT_BOOL end = VARIANT_FALSE;
             const HRESULT hr = converter->Read(count, &data, &end);

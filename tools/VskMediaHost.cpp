@@ -36,8 +36,6 @@ namespace {
 using namespace mediahost;
 namespace fs = std::filesystem;
 
-constexpr LONG READ_CHUNK = 192 * 341;
-
 // ---------------------------------------------------------------------------
 // Output helpers.
 
@@ -454,7 +452,7 @@ int Stream(const SCommon& common, const std::string& file, const std::string& pr
     for (;;) {
         SAFEARRAY* data = nullptr;
         VARIANT_BOOL end = VARIANT_FALSE;
-        hr = converter->Read(READ_CHUNK, &data, &end);
+        hr = converter->Read(NextReadCount(position + written, size, r.facts.packetFormat >= 2), &data, &end);
         if (FAILED(hr))
             return Refused("Read", hr);
         CComSafeArray<BYTE> bytes;

@@ -1,6 +1,7 @@
 // The server's reading of request targets and range headers, one table per
 // rule. The end-to-end test runs the same requests through curl against the
 // running server; these pin the edge values a client rarely sends.
+#include "ComponentHost.h"
 #include "HttpRules.h"
 
 #include <gtest/gtest.h>
@@ -148,6 +149,26 @@ TEST(HttpRules, ContentFeaturesInTheirOrder)
     EXPECT_EQ(ContentFeatures("MPEG_TS_HD_NA_ISO", true),
               "DLNA.ORG_PN=MPEG_TS_HD_NA_ISO;DLNA.ORG_OP=11;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=01700000000000000000000000000000");
     EXPECT_EQ(ContentFeatures("", false), "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=01700000000000000000000000000000");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BodyReads, NoLoneUnitIsLeftForTheLastRead)
+{
+    using mediahost::NextReadCount;
+    using mediahost::READ_CHUNK;
+    // 192-byte units: one chunk and one unit left would make the last read a
+    // lone unit, whose prefix the converter keeps; the read before takes one
+    // unit less.
+    EXPECT_EQ(NextReadCount(0, READ_CHUNK + 192, true), READ_CHUNK - 192);
+    EXPECT_EQ(NextReadCount(192 * 10, 192 * 10 + READ_CHUNK + 192, true), READ_CHUNK - 192);
+    EXPECT_EQ(NextReadCount(0, READ_CHUNK + 384, true), READ_CHUNK);
+    EXPECT_EQ(NextReadCount(0, 2 * READ_CHUNK, true), READ_CHUNK);
+    // Inside a unit (a pending skip) and for 188-byte packets nothing changes.
+    EXPECT_EQ(NextReadCount(1000, 1000 + READ_CHUNK + 192, true), READ_CHUNK);
+    EXPECT_EQ(NextReadCount(0, READ_CHUNK + 192, false), READ_CHUNK);
 }
 
 }  // namespace

@@ -136,19 +136,20 @@ LONG AvcLevelCode(std::uint32_t levelIdc)
 
 LONG AspectCode(const SVskProbeStream& video)
 {
-    const bool square = video.sampleAspectNumerator != 0 &&
-                        video.sampleAspectNumerator == video.sampleAspectDenominator;
-    if (video.codec != VSK_PROBE_CODEC_AVC) {
-        if (square)
-            return 1;
-    } else if (video.sampleAspectNumerator != 0 && video.sampleAspectDenominator != 0 && video.width != 0 &&
-               video.height != 0) {
-        return DisplayAspectCode(static_cast<double>(video.sampleAspectNumerator) * video.width /
-                                 (static_cast<double>(video.sampleAspectDenominator) * video.height));
-    }
-    if (video.displayAspectNumerator == 0 || video.displayAspectDenominator == 0)
-        return 0;
-    return DisplayAspectCode(static_cast<double>(video.displayAspectNumerator) / video.displayAspectDenominator);
+    double ratio = 0.0;
+    if (video.codec == VSK_PROBE_CODEC_AVC && video.sampleAspectNumerator != 0 && video.sampleAspectDenominator != 0 &&
+        video.width != 0 && video.height != 0)
+        ratio = static_cast<double>(video.sampleAspectNumerator) * video.width /
+                (static_cast<double>(video.sampleAspectDenominator) * video.height);
+    else if (video.displayAspectNumerator != 0 && video.displayAspectDenominator != 0)
+        ratio = static_cast<double>(video.displayAspectNumerator) / video.displayAspectDenominator;
+    const LONG code = ratio > 0.0 ? DisplayAspectCode(ratio) : 0;
+    // MPEG-2: square samples only where the picture has none of the display
+    // shapes (see the table).
+    if (video.codec != VSK_PROBE_CODEC_AVC && code == 0 && video.sampleAspectNumerator != 0 &&
+        video.sampleAspectNumerator == video.sampleAspectDenominator)
+        return 1;
+    return code;
 }
 
 double FrameRate(const SVskProbeStream& video)

@@ -42,15 +42,24 @@
 //                                                        3.2 -> 10, 4 -> 11, 4.1 -> 12, 4.2 -> 13,
 //                                                        5 -> 14, 5.1 -> 15, 5.2 -> 16, 6 -> 17,
 //                                                        6.1 -> 18, 6.2 -> 19; other -> 0
-//  aspect code          MPEG-2: sample aspect 1/1        square samples stated -> 1; otherwise
-//                       stated, else display aspect      the display aspect: 4:3 -> 2, 16:9 -> 3,
-//                                                        2.21:1 -> 4
+//  aspect code          MPEG-2: the display aspect       4:3 -> 2, 16:9 -> 3, 2.21:1 -> 4; square
+//                       (sample aspect x size)           samples (1) only when the picture has
+//                                                        none of these shapes (720x576 at 1:1);
+//                                                        [choice] the probe gives sample and
+//                                                        display aspect for every
+//                                                        aspect_ratio_information, and at
+//                                                        1920x1080 or 1280x720 square samples
+//                                                        (code 1) and 16:9 (code 3) are the same
+//                                                        facts: such a picture counts as 16:9,
+//                                                        as broadcasts and ffmpeg write it, so a
+//                                                        stream that states code 1 there lands
+//                                                        in 16-18 rather than 4-6
 //                       AVC: display aspect = sample     16:9 -> 3, 4:3 -> 2, 2.21:1 -> 4 (square
 //                       aspect x cropped width / height  samples are not a code here: 1920x1080
 //                       (the probe's display aspect      with 1:1 samples is 16:9 -> 3);
-//                       when no sample aspect is given)  [choice: within 3 % of the ratio, so
-//                                                        720x480 with 40:33 or 10:11 samples
-//                                                        counts; nothing near -> 0]
+//                       when no sample aspect is given)  [choice] both: within 3 % of the
+//                                                        ratio, so 720x480 with 40:33 or 10:11
+//                                                        samples counts; nothing near -> 0
 //  bit-rate flag,       bitRate, bitRateMeasured         a rate the stream's headers state ->
 //  primary bit rate                                      flag TRUE, primary = that rate;
 //                                                        MPEG-2's bit_rate_value 0x3FFFF
@@ -71,8 +80,7 @@
 //
 // With these numbers the families come out as a media server expects:
 // MPEG-2 Main Profile at High Level, 1920x1080 16:9 at 29.97 fps with AC-3
-// -> 16-18; 1280/1440x1080 16:9 at 24 or 30 fps, or 1920x1080 square samples
-// -> 4-6; 720x576 4:3 or 16:9 at 25 fps, Main Level, MPEG audio -> 22-24; AVC
+// -> 16-18; 1280/1440x1080 16:9 at 24 or 30 fps -> 4-6; 720x576 4:3 or 16:9 at 25 fps, Main Level, MPEG audio -> 22-24; AVC
 // High 4.0 (level 11) 1920x1080 16:9 with AC-3 at 29.97 -> 25-27, at 25 ->
 // 28-30, at 23.976 or 24 -> 31-33.
 #pragma once

@@ -110,8 +110,15 @@ const SCase CASES[] = {
      MakeProbe(1, With({}, [](SVideo& v) { v.bitRate = MPEG2_UNSTATED_BIT_RATE; }), {}), 18},
     {"a measured 30 Mbit/s is over the HD limit",
      MakeProbe(1, With({}, [](SVideo& v) { v.bitRate = 30000000, v.measured = 1; }), {}), -2},
-    {"1920x1080 with square samples stated",
-     MakeProbe(1, With({}, [](SVideo& v) { v.sarNum = v.sarDen = 1; }), {}), 6},
+    {"1920x1080 at 1:1 samples is the 16:9 picture (the same facts)",
+     MakeProbe(1, With({}, [](SVideo& v) { v.sarNum = v.sarDen = 1; }), {}), 18},
+    {"720x576 at 1:1 samples: square, which SD Europe refuses",
+     MakeProbe(1, With({}, [](SVideo& v) {
+                   v.width = 720, v.height = 576, v.rateNum = 25, v.rateDen = 1, v.darNum = 5, v.darDen = 4;
+                   v.sarNum = v.sarDen = 1, v.level = MAIN_LEVEL, v.bitRate = 9000000;
+               }),
+               MP2),
+     -2},
     {"1440x1080 16:9 High Level at 29.97", MakeProbe(1, With({}, [](SVideo& v) { v.width = 1440; }), {}), 6},
     {"1440x1080 16:9 High-1440 at 29.97 with MPEG audio",
      MakeProbe(1, With({}, [](SVideo& v) { v.width = 1440, v.level = HIGH_1440; }), MP2), 34},

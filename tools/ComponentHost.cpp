@@ -17,6 +17,10 @@ namespace fs = std::filesystem;
 
 const fs::path COMPONENT_FILE = fs::path("VskMpeg2TsTranscoder") += VSK_SHARED_LIBRARY_SUFFIX;
 const fs::path PARSER_FILE = fs::path("VskMpegParser") += VSK_SHARED_LIBRARY_SUFFIX;
+// Parser objects of older libraries end at slot 2: slot 3 is called only on
+// objects that say they have it.
+constexpr std::uint32_t FIRST_VERSION_WITH_PROBE = 2;
+constexpr std::int32_t PROBE_NOT_IMPLEMENTED = static_cast<std::int32_t>(0x80004001u);
 
 fs::path ProgramDirectory()
 {
@@ -243,7 +247,9 @@ SRecording CComponentHost::Describe(const fs::path& path) const
         return recording;
     }
     recording.probe = SVskStreamProbe{};
-    recording.probeResult = parser->ProbeStream(WideFromPath(path).c_str(), &recording.probe);
+    recording.probeResult = parser->GetInterfaceVersion() < FIRST_VERSION_WITH_PROBE
+                                ? PROBE_NOT_IMPLEMENTED
+                                : parser->ProbeStream(WideFromPath(path).c_str(), &recording.probe);
     parser->ReleaseParser();
     if (recording.probeResult == VSK_PARSER_RESULT_OK)
         recording.facts = MapProbe(recording.probe);

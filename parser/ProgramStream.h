@@ -174,6 +174,11 @@ public:
     void ReleaseUnit() noexcept;
 
     bool UnitReported() const noexcept { return m_unitReported; }
+    // Where the reported unit starts; -1 when none is reported.
+    std::int64_t ReportedPosition() const noexcept
+    {
+        return m_unitReported ? static_cast<std::int64_t>(CursorPosition()) : -1;
+    }
     // The form fixed by the packs so far; PACK_FORM_UNKNOWN while it is open.
     std::uint8_t PackForm() const noexcept { return m_form; }
     const SPackHeader& PackHeader() const noexcept { return m_pack; }

@@ -195,9 +195,12 @@ Result CStreamReader::TakeUnit(SUnitInfo& info) noexcept
 
 void CStreamReader::ReleaseUnit(const SUnitInfo& info) noexcept
 {
+    // A record of a unit released already (or of none) releases nothing:
+    // the unit now waiting in its place is another one.
     if (m_transportStream && (m_kind == STREAM_KIND_TS188 || m_kind == STREAM_KIND_TS192)) {
-        m_transportStream->ReleaseUnit(info.programIndex, info.streamIndex);
-    } else if (m_programStream && m_kind == STREAM_KIND_PROGRAM) {
+        m_transportStream->ReleaseUnit(info.programIndex, info.streamIndex, info.position);
+    } else if (m_programStream && m_kind == STREAM_KIND_PROGRAM &&
+               m_programStream->ReportedPosition() == info.position) {
         m_programStream->ReleaseUnit();
         m_programStream->ClearAnomalies();
     }

@@ -313,18 +313,20 @@ bool CTransportStream::TakeUnit(SUnitInfo& info) const noexcept
     return true;
 }
 
-void CTransportStream::ReleaseUnit(std::uint32_t program, std::uint32_t stream) noexcept
+void CTransportStream::ReleaseUnit(std::uint32_t program, std::uint32_t stream, std::int64_t position) noexcept
 {
-    m_anomalies.Clear();
-    if (m_private.pending && m_private.program == program && m_private.stream == stream) {
+    if (m_private.pending && m_private.program == program && m_private.stream == stream &&
+        m_private.position == position) {
+        m_anomalies.Clear();
         m_private.pending = false;
         return;
     }
     if (program >= m_programs.size() || stream >= m_programs[program].streams.StreamCount())
         return;
     SKeptStream& kept = m_programs[program].streams.Stream(stream);
-    if (!kept.assembler)
+    if (!kept.assembler || kept.assembler->CompleteUnitCount() == 0 || kept.assembler->UnitPosition() != position)
         return;
+    m_anomalies.Clear();
     kept.assembler->ResetStatus();
     kept.assembler->ReleaseUnit();
     // Units dropped while the next one was completed.

@@ -79,9 +79,10 @@ public:
     // program and stream) into the stream and unit fields of `info`; false
     // when none waits.
     bool TakeUnit(SUnitInfo& info) const noexcept;
-    // Releases the waiting unit of a program's stream (or the private unit
-    // recorded for it) and clears the anomaly record.
-    void ReleaseUnit(std::uint32_t program, std::uint32_t stream) noexcept;
+    // Releases the waiting unit of a program's stream at `position` (or the
+    // private unit recorded for it) and clears the anomaly record; a unit
+    // elsewhere is not released.
+    void ReleaseUnit(std::uint32_t program, std::uint32_t stream, std::int64_t position) noexcept;
 
     std::uint32_t Prefix() const noexcept { return m_reader.Prefix(); }
     std::uint32_t Stride() const noexcept { return m_reader.Stride(); }

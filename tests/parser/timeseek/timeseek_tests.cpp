@@ -297,6 +297,32 @@ TEST(TimeSeekTest, APassThatStartsPastTheRequestIsRunAgainFromFurtherBack)
     EXPECT_GE(a.stats.passes, 3u);
 }
 
+// A pass that would start a few hundred bytes before the end (a request
+// beyond the duration) has too little to tell the kind of stream from: it
+// is run again from further back, where it answers.
+TEST(TimeSeekTest, APassThatStartsTooLateToTellTheKindIsRunAgain)
+{
+    vsktest::RecordingParams params;
+    params.packetCount = 33500;
+    params.psiInterval = 500;
+    const vsktest::Recording rec = vsktest::MakeRecording(params);
+    vsktest::CTempDir dir;
+    const std::wstring path = dir.WriteFile("late.ts", rec.bytes).wstring();
+    const std::int64_t size = static_cast<std::int64_t>(rec.bytes.size());
+    constexpr std::uint32_t DURATION = 100000;
+    const std::uint32_t timeMs =
+        static_cast<std::uint32_t>((size - 500 + TIME_SEEK_LEAD_BYTES) * DURATION / size);
+    const std::int64_t from = TimeSeekStartOffset(size, DURATION, timeMs);
+    ASSERT_GT(from, size - 900);
+    ASSERT_LT(from, size);
+
+    const SAnswer a = Seek(path, DURATION, timeMs);
+    ASSERT_EQ(a.result, OK);
+    EXPECT_GE(a.stats.passes, 3u);
+    // Far beyond the last picture: the last unit examined answers.
+    EXPECT_EQ(a.position, static_cast<std::int64_t>(rec.video[rec.video.size() - 2].unitOffset));
+}
+
 // A file another process holds open for writing is not opened: the search
 // opens with read sharing only.
 TEST(TimeSeekTest, AFileOpenForWritingIsRefused)

@@ -232,6 +232,28 @@ TEST(UnitRecordTest, UnitsAreTakenInTheOrderOfTheAssociationSection)
     EXPECT_EQ(u.payload, nullptr);
 }
 
+// A record released once more releases nothing: the unit that now waits
+// in the same stream is another one, and stays.
+TEST(UnitRecordTest, AStaleRecordReleasesNothing)
+{
+    vsktest::CTsStreamBuilder b;
+    b.AddNull(4);
+    AddTables(b, {{0x04, PID_A, {}}});
+    b.AddPes(PID_A, Pes(0xC0, 100, 20));
+    b.AddPes(PID_A, Pes(0xC0, 200, 20));
+    CStreamReader reader;
+    StartReader(reader, b.Bytes());
+    ASSERT_EQ(reader.NextUnits(), 1);
+    SUnitInfo first;
+    ASSERT_EQ(reader.TakeUnit(first), RESULT_OK);
+    reader.ReleaseUnit(first);
+    ASSERT_EQ(reader.NextUnits(), 1);
+    reader.ReleaseUnit(first);
+    SUnitInfo second;
+    ASSERT_EQ(reader.TakeUnit(second), RESULT_OK);
+    EXPECT_EQ(second.header.pts, 200u);
+}
+
 // In a TSMV program a private stream's packet that carries exactly 181 bytes
 // of transport private data is a unit by itself, taken before any other;
 // any other packet of the stream is an anomaly.

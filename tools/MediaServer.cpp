@@ -42,12 +42,18 @@ std::string_view View(beast::string_view text)
 
 void Log(const std::string& line)
 {
+    // One line each: what a client sent (a decoded name) cannot start another.
+    std::string text = line;
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
     std::lock_guard guard(g_logLock);
     const std::time_t now = std::time(nullptr);
     char stamp[32] = "";
     if (const std::tm* local = std::localtime(&now))
         std::strftime(stamp, sizeof stamp, "%H:%M:%S", local);
-    std::fprintf(stderr, "%s %s\n", stamp, line.c_str());
+    std::fprintf(stderr, "%s %s\n", stamp, text.c_str());
     std::fflush(stderr);
 }
 
@@ -542,7 +548,15 @@ private:
                 return;
             Reap();
             if (ec) {
+                // Out of descriptors or the like: try again shortly rather
+                // than spin.
                 Log("accept failed: " + ec.message());
+                m_retry.expires_after(std::chrono::milliseconds(200));
+                m_retry.async_wait([this](const beast::error_code& error) {
+                    if (!error && !m_context.stopping.load())
+                        Accept();
+                });
+                return;
             } else {
                 beast::error_code ignored;
                 const tcp::endpoint peer = socket.remote_endpoint(ignored);
@@ -583,6 +597,7 @@ private:
         m_context.stopping = true;
         beast::error_code ignored;
         m_acceptor.close(ignored);
+        m_retry.cancel();
         for (auto& connection : m_connections) {
             SConnection* raw = connection.get();
             net::post(raw->ioc, [raw] {
@@ -597,6 +612,7 @@ private:
     net::io_context m_ioc{1};
     tcp::acceptor m_acceptor;
     net::signal_set m_signals;
+    net::steady_timer m_retry{m_ioc};
     std::list<std::shared_ptr<SConnection>> m_connections;
 };
 

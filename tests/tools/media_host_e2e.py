@@ -277,6 +277,9 @@ def check_server(host, base, folder, answers, probes, work):
     refused(status, 406, "transferMode Interactive")
     status, _, _ = curl(url + "?profile=NO_SUCH_PROFILE")
     refused(status, 404, "unknown profile")
+    # A name that would end the log line and forge another: still one line.
+    status, _, _ = curl(url + "?profile=X%0A00:00:00%20forged%20refused")
+    refused(status, 404, "profile name with a line break")
     status, _, _ = curl(url, "-X", "DELETE")
     refused(status, 405, "DELETE")
     escapes = ["/../" + name, "/%2e%2e/" + name, "/..%2f..%2fetc%2fpasswd", "/%2e%2e%5c" + name,

@@ -142,7 +142,7 @@ void PrintProbe(const SRecording& r)
 std::string TargetJson(const STarget& t)
 {
     std::ostringstream o;
-    o << "{\"profileName\": " << JsonString(t.profileName) << ", \"alternativeName\": " << JsonString(t.alternativeName)
+    o << std::boolalpha << "{\"profileName\": " << JsonString(t.profileName) << ", \"alternativeName\": " << JsonString(t.alternativeName)
       << ", \"mimeType\": " << JsonString(t.mimeType) << ", \"flag1\": " << t.flag1 << ", \"timeSeek\": " << t.flag2
       << ", \"flag3\": " << t.flag3 << "}";
     return o.str();
@@ -158,7 +158,7 @@ void PrintTarget(std::size_t index, const STarget& t)
 std::string FactsJson(const SItemFacts& f)
 {
     std::ostringstream o;
-    o << "{\"size\": " << f.size << ", \"durationMs\": " << f.durationMs << ", \"bitRate\": " << f.bitRate
+    o << std::boolalpha << "{\"size\": " << f.size << ", \"durationMs\": " << f.durationMs << ", \"bitRate\": " << f.bitRate
       << ", \"packetFormat\": " << f.packetFormat << ", \"videoStreamCount\": " << f.videoStreamCount
       << ", \"audioStreamCount\": " << f.audioStreamCount;
     if (f.video)
@@ -240,7 +240,10 @@ private:
     std::unique_ptr<CComponentHost> m_host;  // released before COM is
 };
 
-int Probe(const SCommon& common, const std::vector<std::string>& files, bool json)
+// Runs `each` (host, file, first) on every file, inside one JSON array when
+// json; the exit code is 1 when any of them answered false.
+template <class Each>
+int OverFiles(const SCommon& common, const std::vector<std::string>& files, bool json, Each each)
 {
     CSession session;
     if (!session.Start(common))
@@ -249,17 +252,26 @@ int Probe(const SCommon& common, const std::vector<std::string>& files, bool jso
     if (json)
         std::printf("[");
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const SRecording r = session.Host().Describe(PathFromUtf8(files[i]));
-        if (r.probeResult != VSK_PARSER_RESULT_OK)
-            status = 1;
         if (json)
-            std::printf("%s\n%s", i ? "," : "", ProbeJson(r).c_str());
-        else
-            PrintProbe(r);
+            std::printf("%s\n", i ? "," : "");
+        if (!each(session.Host(), files[i]))
+            status = 1;
     }
     if (json)
         std::printf("]\n");
     return status;
+}
+
+int Probe(const SCommon& common, const std::vector<std::string>& files, bool json)
+{
+    return OverFiles(common, files, json, [&](CComponentHost& host, const std::string& file) {
+        const SRecording r = host.Describe(PathFromUtf8(file));
+        if (json)
+            std::printf("%s", ProbeJson(r).c_str());
+        else
+            PrintProbe(r);
+        return r.probeResult == VSK_PARSER_RESULT_OK;
+    });
 }
 
 int Profiles(const SCommon& common)
@@ -281,25 +293,17 @@ int Profiles(const SCommon& common)
 
 int Classify(const SCommon& common, const std::vector<std::string>& files, bool json)
 {
-    CSession session;
-    if (!session.Start(common))
-        return 1;
-    int status = 0;
-    if (json)
-        std::printf("[");
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const SRecording r = session.Host().Describe(PathFromUtf8(files[i]));
+    return OverFiles(common, files, json, [&](CComponentHost& host, const std::string& file) {
+        const SRecording r = host.Describe(PathFromUtf8(file));
         std::vector<STarget> targets;
-        const HRESULT hr = session.Host().SourceProfiles(r, targets);
+        const HRESULT hr = host.SourceProfiles(r, targets);
         std::vector<SProperty> properties;
-        const HRESULT propertiesHr = SUCCEEDED(hr) && !targets.empty()
-                                         ? session.Host().MediaProperties(r, targets.front(), properties)
-                                         : S_OK;
-        if (FAILED(hr) || FAILED(propertiesHr))
-            status = 1;
+        const HRESULT propertiesHr =
+            SUCCEEDED(hr) && !targets.empty() ? host.MediaProperties(r, targets.front(), properties) : S_OK;
+        const bool ok = SUCCEEDED(hr) && SUCCEEDED(propertiesHr);
         if (json) {
-            std::printf("%s\n{\"file\": %s, \"probe\": %s, \"result\": %s, \"facts\": %s, \"profiles\": [", i ? "," : "",
-                        JsonString(files[i]).c_str(), JsonString(HResultMessage(r.probeResult)).c_str(),
+            std::printf("{\"file\": %s, \"probe\": %s, \"result\": %s, \"facts\": %s, \"profiles\": [",
+                        JsonString(file).c_str(), JsonString(HResultMessage(r.probeResult)).c_str(),
                         JsonString(HResultMessage(hr)).c_str(), FactsJson(r.facts).c_str());
             for (std::size_t t = 0; t < targets.size(); ++t)
                 std::printf("%s%s", t ? ", " : "", TargetJson(targets[t]).c_str());
@@ -308,16 +312,16 @@ int Classify(const SCommon& common, const std::vector<std::string>& files, bool 
                 std::printf("%s%s: %s", p ? ", " : "", JsonString(properties[p].first).c_str(),
                             JsonString(properties[p].second).c_str());
             std::printf("}}");
-            continue;
+            return ok;
         }
-        std::printf("%s\n", files[i].c_str());
+        std::printf("%s\n", file.c_str());
         if (r.probeResult != VSK_PARSER_RESULT_OK)
             std::printf("  probe failed (%s): the item carries no stream facts\n", HResultMessage(r.probeResult).c_str());
         else
             PrintFacts(r.facts);
         if (FAILED(hr)) {
             std::printf("  GetSourceProfiles refused: %s\n", HResultMessage(hr).c_str());
-            continue;
+            return ok;
         }
         std::printf("  source profiles offered:\n");
         for (std::size_t t = 0; t < targets.size(); ++t)
@@ -329,10 +333,8 @@ int Classify(const SCommon& common, const std::vector<std::string>& files, bool 
             for (const auto& [name, value] : properties)
                 std::printf("    %-16s %s\n", name.c_str(), value.c_str());
         }
-    }
-    if (json)
-        std::printf("]\n");
-    return status;
+        return ok;
+    });
 }
 
 // Bytes, rate and time left on one line of standard error.

@@ -58,7 +58,7 @@ Bytes SequenceExtension(const SSequenceExtension& p);
 
 struct SScalingList {
     bool present = false;
-    std::vector<std::int32_t> deltas;  // delta_scale values as written
+    std::vector<std::int32_t> deltas{};  // delta_scale values as written
 };
 
 struct SHrd {
@@ -68,16 +68,16 @@ struct SHrd {
 };
 
 struct SVui {
-    std::optional<std::uint32_t> aspectRatioIdc;
+    std::optional<std::uint32_t> aspectRatioIdc{};
     std::uint32_t sarWidth = 0;
     std::uint32_t sarHeight = 0;
     bool overscan = false;
     bool videoSignal = false;  // with a colour description
     bool chromaLocation = false;
-    std::optional<std::uint32_t> numUnitsInTick;  // timing info when set
+    std::optional<std::uint32_t> numUnitsInTick{};  // timing info when set
     std::uint32_t timeScale = 0;
-    std::optional<SHrd> nalHrd;
-    std::optional<SHrd> vclHrd;
+    std::optional<SHrd> nalHrd{};
+    std::optional<SHrd> vclHrd{};
 };
 
 struct SSps {
@@ -90,17 +90,17 @@ struct SSps {
     bool separateColourPlane = false;
     std::uint32_t bitDepthLumaMinus8 = 0;
     std::uint32_t bitDepthChromaMinus8 = 0;
-    std::vector<SScalingList> scalingLists;  // seq_scaling_matrix_present_flag when not empty
+    std::vector<SScalingList> scalingLists{};  // seq_scaling_matrix_present_flag when not empty
     std::uint32_t log2MaxFrameNumMinus4 = 0;
     std::uint32_t picOrderCntType = 0;
     std::uint32_t log2MaxPocLsbMinus4 = 2;
-    std::vector<std::int32_t> offsetsForRefFrame;  // type 1
+    std::vector<std::int32_t> offsetsForRefFrame{};  // type 1
     std::uint32_t maxNumRefFrames = 4;
     std::uint32_t picWidthInMbsMinus1 = 119;
     std::uint32_t picHeightInMapUnitsMinus1 = 67;
     bool frameMbsOnly = true;
-    std::optional<std::array<std::uint32_t, 4>> crop;  // left, right, top, bottom
-    std::optional<SVui> vui;
+    std::optional<std::array<std::uint32_t, 4>> crop{};  // left, right, top, bottom
+    std::optional<SVui> vui{};
 };
 // The RBSP behind the NAL unit header, trailing bits included.
 Bytes SpsRbsp(const SSps& p);

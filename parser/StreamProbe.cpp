@@ -131,7 +131,9 @@ Result CStreamProbe::Feed(const std::uint8_t* bytes, std::uint32_t length) noexc
         m_runStopped = true;
         if (fed == ResultUnsupported && m_head && m_kind == STREAM_KIND_UNKNOWN)
             return ResultUnsupported;
-        if (fed == ResultNoMemory || fed == ResultSetupFailed || fed == ResultAppendFailed)
+        // A reader that could not be set up lacked memory; anything else ends
+        // this read with what it found.
+        if (fed == ResultNoMemory || fed == ResultSetupFailed)
             return ResultNoMemory;
         return RESULT_OK;
     }

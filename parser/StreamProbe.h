@@ -11,7 +11,10 @@
 // What comes from where:
 // - the streams: the program map sections (transport streams) or the stream
 //   ids and private sub-streams met (program streams), as the head read
-//   finds them;
+//   finds them. A map section keeps the stream types the library reads
+//   (MPEG video and audio, AVC, AC-3 as 0x81, LPCM as 0x82, and the private
+//   types of the programs whose registration it knows); other streams, such
+//   as AAC or AC-3 under stream_type 0x06 with a descriptor, are not listed;
 // - the stream facts: the first sequence header with its extension, AVC
 //   sequence parameter set, AC-3 sync frame or MPEG audio header found in a
 //   stream's units (head first, then tail);
@@ -19,14 +22,17 @@
 //   unless 0x3FFFF, which states none; the AVC VUI's HRD bit rate; the audio
 //   frame header's rate), else the rate measured over the head read: the
 //   payload bytes of the stream's units from the first one with a time
-//   stamp up to the last one with a time stamp, over the distance of their
-//   decoding times (bitRateMeasured 1);
+//   stamp up to, not including, the last one with a time stamp, over the
+//   distance of their decoding times (bitRateMeasured 1);
 // - the duration: the earliest to the latest PTS of the first video stream
 //   (in the order of the listing; the first audio stream when there is
 //   none), from the head and the tail, as distances from its first PTS in
-//   the file (wrap-aware, see PtsDistance), plus one frame. The last unit of
-//   a video stream never completes in the reader; its PTS is read from its
-//   header where the data ends.
+//   the file (wrap-aware, see PtsDistance, so up to about 23 hours), plus
+//   one frame. Earliest and latest rather than first and last in the file:
+//   in decoding order the last unit is often not the last picture shown,
+//   and pictures before the first one may be shown before it. The last unit
+//   of a video stream never completes in the reader; its PTS is read from
+//   its header where the data ends.
 #pragma once
 
 #include "ArrivalStamps.h"

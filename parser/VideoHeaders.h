@@ -44,8 +44,9 @@ void ReduceFraction(std::uint64_t a, std::uint64_t b, std::uint32_t& numerator, 
 inline constexpr std::uint8_t MPEG_VIDEO_SEQUENCE_HEADER_CODE = 0xB3;
 inline constexpr std::uint8_t MPEG_VIDEO_EXTENSION_START_CODE = 0xB5;
 inline constexpr std::uint8_t MPEG_VIDEO_SEQUENCE_EXTENSION_ID = 1;
-// bit_rate_value that ffmpeg's encoders, and MPEG-1 for variable rate, write
-// when they state no rate.
+// bit_rate_value of a stream that states no rate: MPEG-1's mark of variable
+// rate, which encoders also write into MPEG-2 headers when no maximum rate
+// was set.
 inline constexpr std::uint32_t MPEG_VIDEO_BIT_RATE_UNKNOWN = 0x3FFFF;
 
 struct SMpegSequenceHeader {

@@ -1,6 +1,7 @@
 #include "StreamReaderFuzzBody.h"
 
 #include "StreamReader.h"
+#include "StreamProbe.h"
 #include "TimeSeek.h"
 #include "VskMpegParser.h"
 
@@ -215,6 +216,36 @@ private:
     std::filesystem::path m_path;
 };
 
+// The stream probe of the same file: it answers with facts that hold
+// together or fails with one of its codes, writing nothing then.
+void ProbeFile(const std::filesystem::path& file, std::size_t size) noexcept
+{
+    SVskStreamProbe probe;
+    probe.streamCount = 0xFFFFFFFFu;
+    const std::int32_t result = parser::ProbeStreamFile(file.wstring().c_str(), &probe);
+    if (result != VSK_PARSER_RESULT_OK) {
+        if (result != VSK_PARSER_RESULT_FAIL && result != VSK_PARSER_RESULT_INVALIDARG &&
+            result != VSK_PARSER_RESULT_OUTOFMEMORY)
+            g_faultHandler("the probe returned a code it does not have");
+        if (probe.streamCount != 0xFFFFFFFFu)
+            g_faultHandler("a failed probe wrote its structure");
+        return;
+    }
+    if (probe.fileSize != static_cast<std::int64_t>(size) || probe.streamKind < 1 || probe.streamKind > 3 ||
+        probe.packetFormat > VSK_PROBE_FORMAT_192_STAMPED || probe.streamCount > VSK_PROBE_MAX_STREAMS ||
+        (probe.durationMs == 0 && probe.bitRate != 0))
+        g_faultHandler("the probe answered facts that do not hold together");
+    for (std::uint32_t i = 0; i < probe.streamCount; ++i) {
+        const SVskProbeStream& s = probe.streams[i];
+        if ((s.frameRateNumerator == 0) != (s.frameRateDenominator == 0) ||
+            (s.displayAspectNumerator == 0) != (s.displayAspectDenominator == 0) ||
+            (s.sampleAspectNumerator == 0) != (s.sampleAspectDenominator == 0) || s.bitRateMeasured > 1 ||
+            (s.category != VSK_PROBE_STREAM_VIDEO && s.width != 0) ||
+            (s.category != VSK_PROBE_STREAM_AUDIO && s.channels != 0))
+            g_faultHandler("the probe answered a stream whose facts do not hold together");
+    }
+}
+
 // The whole input as a file, searched for a time it chooses: the search
 // must answer within the file or fail with one of its codes.
 void SeekInFile(const std::uint8_t* data, std::size_t size) noexcept
@@ -258,6 +289,7 @@ void SeekInFile(const std::uint8_t* data, std::size_t size) noexcept
         default:
             g_faultHandler("the time seek returned a code it does not have");
         }
+        ProbeFile(file, size);
     } catch (...) {
         // The file could not be written: nothing to search.
     }

@@ -7,7 +7,8 @@
 // each Feed, NextUnits until it returns 0 or less; Shutdown). The first input
 // byte chooses how the rest is cut into Feed pieces, so detection on a short
 // first chunk, packets split across Feed calls and (with the smallest packet
-// buffer, one control bit) compaction are all reached.
+// buffer, one control bit) compaction are all reached. The input is then
+// written to a file that the time seek searches and the stream probe reads.
 #pragma once
 
 #include <cstddef>

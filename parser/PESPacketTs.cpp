@@ -3,6 +3,7 @@
 #include "MediaCoreDecSysRegDesc.h"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 
 namespace parser {
@@ -386,6 +387,30 @@ void CPESPacketTs::ReleaseUnit() noexcept
     // as the first of that unit; a bounded unit's trailing bytes go with it.
     Consume(m_marks.empty() ? EndOffset() : std::max(unitEnd, m_marks.front().offset));
     CompleteUnits();
+}
+
+bool CPESPacketTs::UnfinishedUnitHeader(SPesHeader& header) const noexcept
+{
+    if (m_marks.empty())
+        return false;
+    const SStartMark& newest = m_marks.back();
+    // The waiting unit has completed; a start behind it has not.
+    if (m_completeUnits != 0 && m_marks.size() == 1)
+        return false;
+    if (newest.offset < CursorPosition() || newest.offset >= EndOffset())
+        return false;
+    const std::uint64_t held = EndOffset() - newest.offset;
+    if (held < PES_MPEG2_HEADER_BYTES)
+        return false;
+    const std::uint32_t length =
+        held > std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
+                                                          : static_cast<std::uint32_t>(held);
+    SPesHeader parsed;
+    SPesPayload payload;
+    if (ParsePesHeader(AtOffset(newest.offset), length, EPesSyntax::Mpeg2, parsed, payload) != RESULT_OK)
+        return false;
+    header = parsed;
+    return true;
 }
 
 }  // namespace parser

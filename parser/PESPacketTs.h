@@ -114,6 +114,12 @@ public:
     const std::int64_t* UnitPacketPositions() const noexcept { return m_positions.data(); }
     const std::uint32_t* UnitPacketHeaderLengths() const noexcept { return m_headerLengths.data(); }
     bool HasSesfAudioHeader() const noexcept { return m_hasSesfAudio; }
+
+    // The PES header of the newest unit start that has not completed, read
+    // from the bytes held so far: the last unit of a video stream never
+    // completes, and this is how its time stamps are had at the end of the
+    // data. False when no such start is held or its header is not complete.
+    bool UnfinishedUnitHeader(SPesHeader& header) const noexcept;
     const SSesfAudioHeader& SesfAudioHeader() const noexcept { return m_sesfAudio; }
 
 private:

@@ -2,6 +2,7 @@
 // object they hand out.
 #include "VskMpegParser.h"
 
+#include "StreamProbe.h"
 #include "TimeSeek.h"
 
 #include <memory>
@@ -30,10 +31,7 @@ public:
 
     std::int32_t ProbeStream(const wchar_t* path, SVskStreamProbe* probe) noexcept override
     {
-        if (probe == nullptr)
-            return VSK_PARSER_RESULT_POINTER;
-        (void)path;
-        return VSK_PARSER_RESULT_FAIL;
+        return parser::ProbeStreamFile(path, probe);
     }
 };
 

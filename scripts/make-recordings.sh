@@ -10,13 +10,26 @@
 #   mpeg2-ac3.vob    MPEG-2 program stream (2048-byte packs) with AC-3 audio;
 #                    its last seconds are nearly still, so several small
 #                    pictures share one PES packet
+#   mpeg2-hd-ac3.ts  MPEG-2 1920x1080 at 30000/1001, 16:9, at most 18 Mbit/s,
+#                    AC-3 448 kbit/s 5.1, 188-byte packets
+#   mpeg2-sd-mp2.ts  MPEG-2 720x576 at 25, 4:3, at most 9 Mbit/s, MPEG audio
+#                    layer II
+#   h264-hd-ac3.m2ts H.264 High 4.0 1920x1080 at 30000/1001 (no HRD in the
+#                    VUI) with AC-3, in 192-byte units with arrival time stamps
+#   two-programs.ts  two programs: MPEG-2 720x576 without a maximum rate (its
+#                    header says bit_rate_value 0x3FFFF) with AC-3, and MPEG-1
+#                    352x288 with MPEG audio at 44.1 kHz mono
 #   NAME.packets     per recording: "pts pos size crc32" of each video packet
 #                    ffprobe reads, in its order, "N/A" where it has no value
+#   NAME.streams     per recording: ffprobe's programs, streams and format in
+#                    its "flat" form (key=value lines), dispositions and tags
+#                    left out
 #   status.txt       written last: "ok NAME" for each recording made,
 #                    "missing NAME: why" for each that could not be made
 #
-# Each is a few MB, a little over 5 MiB, so a time seek's start offset is past
-# the start of the file for late requests. Sources are ffmpeg's synthetic
+# The first three are a little over 5 MiB each, so a time seek's start offset
+# is past the start of the file for late requests; the others, for the stream
+# probe, are a few seconds long and a few MB. Sources are ffmpeg's synthetic
 # test pictures and tones and every encoder and muxer runs bit-exact with one
 # thread, so the files are the same on every run with the same ffmpeg. The
 # CTest fixture runs this for every test run; when the recordings of this
@@ -36,8 +49,9 @@ status="$out/status.txt"
 
 if ! command -v ffmpeg >/dev/null 2>&1 || ! command -v ffprobe >/dev/null 2>&1; then
   rm -f "$status"
-  for name in mpeg2-ac3.ts h264-ac3.m2ts mpeg2-ac3.vob; do
-    rm -f "$out/$name" "$out/$name.packets"
+  for name in mpeg2-ac3.ts h264-ac3.m2ts mpeg2-ac3.vob mpeg2-hd-ac3.ts mpeg2-sd-mp2.ts h264-hd-ac3.m2ts \
+              two-programs.ts; do
+    rm -f "$out/$name" "$out/$name.packets" "$out/$name.streams"
     echo "missing $name: ffmpeg and ffprobe are not installed (scripts/install-deps.sh installs them)" >>"$status"
   done
   echo "make-recordings: ffmpeg or ffprobe not found; no recordings made"
@@ -82,15 +96,27 @@ probe() {
   } >"$2"
 }
 
+# ffprobe's facts of the programs, streams and format, one key=value line
+# each ("flat" form), without the dispositions and tags.
+facts() {
+  {
+    echo "# ffprobe -show_programs -show_streams -show_format -of flat $(basename "$1")"
+    ffprobe -v error -show_programs -show_streams -show_format -of flat "$1" |
+      grep -v -e '\.disposition\.' -e '\.tags\.'
+  } >"$2"
+}
+
 lines=()
 made() {
   probe "$work/$1" "$work/${1%.*}.packets"
+  facts "$work/$1" "$work/${1%.*}.streams"
   mv -f "$work/${1%.*}.packets" "$out/$1.packets"
+  mv -f "$work/${1%.*}.streams" "$out/$1.streams"
   mv -f "$work/$1" "$out/$1"
   lines+=("ok $1")
 }
 missing() {
-  rm -f "$out/$1" "$out/$1.packets"
+  rm -f "$out/$1" "$out/$1.packets" "$out/$1.streams"
   lines+=("missing $1: $2")
 }
 
@@ -124,6 +150,45 @@ fi
   -f lavfi -i "$(tone 550 10)" -map '[v]' -map 0:a -c:v mpeg2video -q:v 3 -g 12 -bf 2 \
   -c:a ac3 -b:a 192k "${exact[@]}" -f vob "$work/mpeg2-ac3.vob"
 made mpeg2-ac3.vob
+
+# Recordings of the families a media server classifies, for the stream probe.
+# Three seconds of 1920x1080 MPEG-2 at up to 18 Mbit/s (a VBV buffer of 9 MB,
+# within High Level's), 5.1 AC-3 at 448 kbit/s.
+"${ffm[@]}" -f lavfi -i testsrc2=size=1920x1080:rate=30000/1001:duration=3 \
+  -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=3,aformat=channel_layouts=5.1" \
+  -map 0:v -map 1:a -c:v mpeg2video -b:v 15M -maxrate 18M -bufsize 9M -g 15 -bf 2 -aspect 16:9 \
+  -c:a ac3 -b:a 448k "${exact[@]}" -f mpegts "$work/mpeg2-hd-ac3.ts"
+made mpeg2-hd-ac3.ts
+
+# Four seconds of PAL-sized MPEG-2 shown at 4:3, MPEG audio layer II.
+"${ffm[@]}" -f lavfi -i testsrc2=size=720x576:rate=25:duration=4 -f lavfi -i "$(tone 330 4)" \
+  -map 0:v -map 1:a -c:v mpeg2video -b:v 6M -maxrate 9M -bufsize 1835k -g 12 -bf 2 -aspect 4:3 \
+  -c:a mp2 -b:a 256k "${exact[@]}" -f mpegts "$work/mpeg2-sd-mp2.ts"
+made mpeg2-sd-mp2.ts
+
+# Three seconds of 1080-line H.264 High at level 4.0 (coded as 1088 lines and
+# cropped), square samples stated for 16:9, with real arrival time stamps.
+if grep -q ' libx264 ' <<<"$encoders"; then
+  "${ffm[@]}" -f lavfi -i testsrc2=size=1920x1080:rate=30000/1001:duration=3 -f lavfi -i "$(tone 770 3)" \
+    -map 0:v -map 1:a -c:v libx264 -preset veryfast -profile:v high -level:v 4.0 -g 30 -bf 3 \
+    -b:v 8M -maxrate 10M -bufsize 10M -aspect 16:9 \
+    -c:a ac3 -b:a 384k "${exact[@]}" -f mpegts -muxrate 12M -mpegts_m2ts_mode 1 "$work/h264-hd-ac3.m2ts"
+  made h264-hd-ac3.m2ts
+else
+  missing h264-hd-ac3.m2ts "this ffmpeg has no libx264 encoder"
+fi
+
+# Two programs of three seconds each: MPEG-2 at a constant quantiser (no
+# maximum rate) with AC-3, and MPEG-1 video with mono MPEG audio at 44.1 kHz.
+"${ffm[@]}" -f lavfi -i testsrc2=size=720x576:rate=25:duration=3 -f lavfi -i "$(tone 220 3)" \
+  -f lavfi -i testsrc=size=352x288:rate=25:duration=3 \
+  -f lavfi -i "sine=frequency=880:sample_rate=44100:duration=3,aformat=channel_layouts=mono" \
+  -map 0:v -map 1:a -map 2:v -map 3:a \
+  -c:v:0 mpeg2video -q:v:0 4 -g:v:0 12 -bf:v:0 2 -c:a:0 ac3 -b:a:0 192k \
+  -c:v:1 mpeg1video -b:v:1 1M -g:v:1 12 -c:a:1 mp2 -b:a:1 96k \
+  -program program_num=1:title=one:st=0:st=1 -program program_num=2:title=two:st=2:st=3 \
+  "${exact[@]}" -f mpegts "$work/two-programs.ts"
+made two-programs.ts
 
 printf '%s\n' "key $key" "${lines[@]}" >"$work/status.txt"
 mv -f "$work/status.txt" "$status"

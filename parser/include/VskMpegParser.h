@@ -37,21 +37,30 @@ inline constexpr char VSK_PARSER_EXPORT_CREATE[] = "createVskMpegParser";
 inline constexpr char VSK_PARSER_EXPORT_TIME_SEEK[] = "GetTimeSeekPosition";
 inline constexpr wchar_t VSK_PARSER_LIBRARY_BASE_NAME[] = L"VskMpegParser";
 
-// Version answered by GetInterfaceVersion.
-inline constexpr std::uint32_t VSK_PARSER_INTERFACE_VERSION = 1;
+// Version answered by GetInterfaceVersion: 2 since the object has slot 3
+// (ProbeStream). An object of version 1 has slots 0 to 2 only, so a host that
+// may meet an older library asks for the version before it calls slot 3.
+inline constexpr std::uint32_t VSK_PARSER_INTERFACE_VERSION = 2;
 
 // The stream facts the probe (slot 3) reports: plain values in a structure
 // the caller owns. The caller sets `size` to sizeof(SVskStreamProbe) before
 // the call; the library fills no more than that, so a caller built against an
-// older, shorter structure keeps working.
+// older, shorter structure keeps working. It leaves `size` as it is, and
+// bytes beyond the structure it knows untouched. New fields only ever go at
+// the end of SVskStreamProbe; SVskProbeStream, an array element, is fixed as
+// it is in the first version (VSK_PROBE_SIZE_V1, the smallest size taken).
 inline constexpr std::uint32_t VSK_PROBE_MAX_STREAMS = 32;
 
 enum : std::uint32_t {
     // Packet format of a transport stream.
     VSK_PROBE_FORMAT_NONE = 0,          // program stream, or no transport stream
     VSK_PROBE_FORMAT_188 = 1,           // 188-byte packets
-    VSK_PROBE_FORMAT_192_ZERO = 2,      // 192-byte units whose prefixes are zero
-    VSK_PROBE_FORMAT_192_STAMPED = 3,   // 192-byte units with arrival time stamps
+    // 192-byte units whose prefixes carry no clock: zero, or bytes that do
+    // not rise as arrival time stamps do.
+    VSK_PROBE_FORMAT_192_ZERO = 2,
+    // 192-byte units whose prefixes carry arrival time stamps that rise
+    // steadily (modulo 2^30) from unit to unit.
+    VSK_PROBE_FORMAT_192_STAMPED = 3,
 
     // Stream categories and codecs.
     VSK_PROBE_STREAM_OTHER = 0,
@@ -98,6 +107,10 @@ struct SVskProbeStream {
     std::uint32_t channels = 0;
     std::uint32_t samplingRate = 0;
     std::uint32_t layer = 0;
+    // Program streams: the sub-stream id of a private_stream_1 stream (0x80
+    // to 0x87 AC-3, 0xA0 to 0xA7 LPCM, 0x20 to 0x3F sub-pictures), which
+    // tells its streams apart; 0 otherwise.
+    std::uint32_t subStreamId = 0;
 };
 
 struct SVskStreamProbe {
@@ -106,14 +119,24 @@ struct SVskStreamProbe {
     std::uint32_t streamKind = 0;
     std::uint32_t packetFormat = VSK_PROBE_FORMAT_NONE;
     std::int64_t fileSize = 0;
-    // From the first to the last video PTS of the file, across the wrap of
-    // the clock, plus one frame; 0 when unknown. Overall bit rate from it.
+    // From the earliest to the latest PTS of the first video stream (of the
+    // first audio stream when there is no video), across the wrap of the
+    // clock, plus one frame; 0 when unknown. Overall bit rate in bit/s from
+    // the file size and it; 0 when the duration is unknown.
     std::uint32_t durationMs = 0;
     std::uint32_t bitRate = 0;
+    // Programs of the association section (1 for a program stream), and the
+    // entries of `streams` filled, in the order of the programs and their
+    // map sections (program streams: in the order they are met); streams
+    // beyond VSK_PROBE_MAX_STREAMS are left out.
     std::uint32_t programCount = 0;
     std::uint32_t streamCount = 0;
     SVskProbeStream streams[VSK_PROBE_MAX_STREAMS];
 };
+
+inline constexpr std::uint32_t VSK_PROBE_SIZE_V1 = 3112;
+static_assert(sizeof(SVskProbeStream) == 96 && sizeof(SVskStreamProbe) == VSK_PROBE_SIZE_V1,
+              "the probe structures are binary contract");
 
 // A parser object. Not a COM interface: no reference count; it is created only
 // by createVskMpegParser and destroyed only by ReleaseParser.
@@ -143,9 +166,11 @@ public:
 
     // Slot 3. Not used by the component: the stream facts of a recording, for
     // a host that describes its files to clients. It reads at most the first
-    // and the last few MiB of the file. 0 on success; E_POINTER for a null
-    // probe, E_INVALIDARG for a probe whose size is too small or a file that
-    // cannot be opened, E_FAIL when the file is of no known kind.
+    // and the last 4 MiB of the file (all of a file up to 8 MiB), opened with
+    // read sharing only. 0 on success; E_POINTER for a null probe,
+    // E_INVALIDARG for a size below VSK_PROBE_SIZE_V1, a null path or a file
+    // that cannot be opened, E_OUTOFMEMORY, E_FAIL when the file cannot be
+    // read or is of no known kind. The probe is written on success only.
     virtual std::int32_t ProbeStream(const wchar_t* path, SVskStreamProbe* probe) noexcept = 0;
 
 protected:

@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* STATUS_FILE = "status.txt";
 constexpr const char* PACKETS_SUFFIX = ".packets";
+constexpr const char* FACTS_SUFFIX = ".streams";
 
 std::string ReadText(const fs::path& path)
 {
@@ -57,6 +58,23 @@ bool ParseNumber(std::string_view field, T& value, int base)
     return !field.empty() && error == std::errc() && stop == end;
 }
 
+// Calls take(line, number) for each line of a list the fixture writes, a
+// CR before its end taken off, comment lines ('#') and empty ones left out.
+template <typename TTake>
+void ForEachLine(const std::string& text, TTake take)
+{
+    std::istringstream lines(text);
+    std::string line;
+    std::size_t number = 0;
+    while (std::getline(lines, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty() && line[0] != '#')
+            take(line, number);
+    }
+}
+
 // The blank-separated fields of a line; empty ones (two blanks) included.
 std::vector<std::string_view> Fields(std::string_view line)
 {
@@ -81,6 +99,14 @@ const char* RecordingFileName(FfmpegRecording recording)
         return "h264-ac3.m2ts";
     case FfmpegRecording::Mpeg2Ac3Vob:
         return "mpeg2-ac3.vob";
+    case FfmpegRecording::Mpeg2HdAc3Ts:
+        return "mpeg2-hd-ac3.ts";
+    case FfmpegRecording::Mpeg2SdMp2Ts:
+        return "mpeg2-sd-mp2.ts";
+    case FfmpegRecording::H264HdAc3M2ts:
+        return "h264-hd-ac3.m2ts";
+    case FfmpegRecording::TwoProgramsTs:
+        return "two-programs.ts";
     }
     return "unknown";
 }
@@ -94,8 +120,12 @@ std::uint32_t RecordingUnitSize(FfmpegRecording recording)
 {
     switch (recording) {
     case FfmpegRecording::Mpeg2Ac3Ts:
+    case FfmpegRecording::Mpeg2HdAc3Ts:
+    case FfmpegRecording::Mpeg2SdMp2Ts:
+    case FfmpegRecording::TwoProgramsTs:
         return 188;
     case FfmpegRecording::H264Ac3M2ts:
+    case FfmpegRecording::H264HdAc3M2ts:
         return 192;
     case FfmpegRecording::Mpeg2Ac3Vob:
         return 0;
@@ -126,7 +156,8 @@ std::string RecordingMissing(FfmpegRecording recording)
         return name + " is not listed in " + (directory / STATUS_FILE).string();
     if (line.rfind("missing ", 0) == 0)
         return line.substr(std::string("missing ").size());
-    for (const fs::path& file : {directory / name, directory / (name + PACKETS_SUFFIX)}) {
+    for (const fs::path& file :
+         {directory / name, directory / (name + PACKETS_SUFFIX), directory / (name + FACTS_SUFFIX)}) {
         if (!fs::is_regular_file(file, error))
             return file.string() + " was made but is not there";
     }
@@ -172,15 +203,7 @@ std::vector<std::uint8_t> ReadRecording(FfmpegRecording recording)
 ProbePacketList ParseProbePackets(const std::string& text)
 {
     ProbePacketList list;
-    std::istringstream lines(text);
-    std::string line;
-    std::size_t number = 0;
-    while (std::getline(lines, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty() || line[0] == '#')
-            continue;
+    ForEachLine(text, [&list](const std::string& line, std::size_t number) {
         const std::vector<std::string_view> fields = Fields(line);
         ProbePacket packet;
         ProbePayload payload;
@@ -197,8 +220,29 @@ ProbePacketList ParseProbePackets(const std::string& text)
         } else {
             ++list.incompleteRows;
         }
-    }
+    });
     return list;
+}
+
+ProbeFacts ParseProbeFacts(const std::string& text)
+{
+    ProbeFacts facts;
+    ForEachLine(text, [&facts](const std::string& line, std::size_t number) {
+        const std::size_t equals = line.find('=');
+        if (equals == 0 || equals == std::string::npos)
+            throw std::runtime_error("facts line " + std::to_string(number) + " is not \"name=value\": " + line);
+        std::string value = line.substr(equals + 1);
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        facts[line.substr(0, equals)] = value;
+    });
+    return facts;
+}
+
+ProbeFacts ReadProbeFacts(FfmpegRecording recording)
+{
+    const fs::path path = RecordingsDirectory() / (std::string(RecordingFileName(recording)) + FACTS_SUFFIX);
+    return ParseProbeFacts(ReadText(path));
 }
 
 ProbePacketList ReadProbePackets(FfmpegRecording recording)

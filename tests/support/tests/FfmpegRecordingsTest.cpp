@@ -40,6 +40,24 @@ TEST(ProbePacketList, RefusesRowsThatAreNotFourFields)
     }
 }
 
+TEST(ProbeFacts, NamesAndValuesWithoutQuotes)
+{
+    const ProbeFacts facts = ParseProbeFacts(
+        "# ffprobe -show_streams -of flat x.ts\n"
+        "streams.stream.0.width=1920\n"
+        "streams.stream.0.profile=\"Constrained Baseline\"\r\n"
+        "\n"
+        "format.duration=\"3.003000\"\n"
+        "streams.stream.1.tag=a=b\n");
+    const ProbeFacts expected = {{"streams.stream.0.width", "1920"},
+                                 {"streams.stream.0.profile", "Constrained Baseline"},
+                                 {"format.duration", "3.003000"},
+                                 {"streams.stream.1.tag", "a=b"}};
+    EXPECT_EQ(facts, expected);
+    EXPECT_THROW(ParseProbeFacts("streams.stream.0.width\n"), std::runtime_error);
+    EXPECT_THROW(ParseProbeFacts("=1920\n"), std::runtime_error);
+}
+
 // The check value of this CRC, and the value of nothing.
 TEST(ProbePacketList, Crc32IsTheOneFfprobeGivesData)
 {

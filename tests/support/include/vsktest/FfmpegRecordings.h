@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,12 +31,31 @@ enum class FfmpegRecording
     // MPEG-2 program stream in 2048-byte packs, MPEG-2 video and AC-3
     // audio in private_stream_1.
     Mpeg2Ac3Vob,
+    // MPEG-2 1920x1080 16:9 at 30000/1001 (at most 18 Mbit/s) with 5.1 AC-3
+    // at 448 kbit/s, 188-byte packets.
+    Mpeg2HdAc3Ts,
+    // MPEG-2 720x576 4:3 at 25 (at most 9 Mbit/s) with MPEG audio layer II.
+    Mpeg2SdMp2Ts,
+    // H.264 High 4.0 1920x1080 at 30000/1001 with AC-3, 192-byte units with
+    // arrival time stamps.
+    H264HdAc3M2ts,
+    // Two programs: MPEG-2 720x576 stating no rate with AC-3; MPEG-1 352x288
+    // with mono MPEG audio at 44.1 kHz.
+    TwoProgramsTs,
 };
 
+// The recordings the stream reader's tests read unit for unit.
 inline constexpr FfmpegRecording ALL_FFMPEG_RECORDINGS[] = {
     FfmpegRecording::Mpeg2Ac3Ts,
     FfmpegRecording::H264Ac3M2ts,
     FfmpegRecording::Mpeg2Ac3Vob,
+};
+
+// The recordings whose stream facts the probe's tests compare: all of them.
+inline constexpr FfmpegRecording PROBE_FFMPEG_RECORDINGS[] = {
+    FfmpegRecording::Mpeg2Ac3Ts,   FfmpegRecording::H264Ac3M2ts,   FfmpegRecording::Mpeg2Ac3Vob,
+    FfmpegRecording::Mpeg2HdAc3Ts, FfmpegRecording::Mpeg2SdMp2Ts, FfmpegRecording::H264HdAc3M2ts,
+    FfmpegRecording::TwoProgramsTs,
 };
 
 // The file name ("mpeg2-ac3.ts", ...); also a readable name in test output.
@@ -85,10 +105,15 @@ std::uint32_t Crc32(std::span<const std::uint8_t> bytes);
 // all (see vsk_require_recordings).
 inline constexpr const char* RECORDINGS_UNAVAILABLE = "recordings unavailable:";
 
+// ffprobe's programs, streams and format of a recording, as the fixture
+// writes them (-of flat): "section.index.key" names and their values, the
+// quotes around text taken off ("streams.stream.0.width" -> "1920").
+using ProbeFacts = std::map<std::string, std::string>;
+
 // The folder the fixture writes to, as this program reaches it.
 std::filesystem::path RecordingsDirectory();
-// Empty when the recording and its packet list are there; otherwise why not,
-// fit for a skip message.
+// Empty when the recording, its packet list and its facts are there;
+// otherwise why not, fit for a skip message.
 std::string RecordingMissing(FfmpegRecording recording);
 // Empty when at least one recording is there; otherwise why none is.
 std::string AllRecordingsMissing();
@@ -101,5 +126,11 @@ std::vector<std::uint8_t> ReadRecording(FfmpegRecording recording);
 ProbePacketList ReadProbePackets(FfmpegRecording recording);
 // The same from the text of a list file.
 ProbePacketList ParseProbePackets(const std::string& text);
+// ffprobe's facts of the recording. Throws std::runtime_error when they
+// cannot be read or a line is not "name=value".
+ProbeFacts ReadProbeFacts(FfmpegRecording recording);
+// The same from the text of a facts file; '#' lines and empty lines are
+// passed over.
+ProbeFacts ParseProbeFacts(const std::string& text);
 
 }  // namespace vsktest

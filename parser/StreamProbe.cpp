@@ -1,0 +1,554 @@
+#include "StreamProbe.h"
+
+#include "PesHeader.h"
+#include "StreamReader.h"
+#include "StreamSet.h"
+#include "TimeSeek.h"
+#include "TransportStream.h"
+
+#include "platform/file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace parser {
+namespace {
+
+// The reader as the time seek sets it up, without packet lists.
+constexpr std::uint32_t PROBE_HISTORY_MODE = 0;
+constexpr std::uint32_t PROBE_SELECTION_MODE = 4;
+constexpr std::uint32_t PROBE_PROFILE_LEVEL = PROFILE_LEVEL_UNKNOWN;
+constexpr std::uint32_t PROBE_BUFFER_SIZE = DEFAULT_BUFFER_SIZE;
+
+constexpr std::uint64_t PTS_CLOCK_HZ = 90000;
+
+bool InRange(std::uint32_t value, std::uint32_t first, std::uint32_t last) noexcept
+{
+    return value >= first && value <= last;
+}
+
+std::uint32_t Clamp32(std::uint64_t value) noexcept
+{
+    return value > std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
+                                                             : static_cast<std::uint32_t>(value);
+}
+
+struct SKindOfStream {
+    std::uint32_t category;
+    std::uint32_t codec;
+};
+
+// A transport stream's stream_type, as the library classifies it.
+SKindOfStream ClassifyStreamType(std::uint32_t streamType, std::uint32_t system) noexcept
+{
+    switch (streamType) {
+    case 0x01:
+    case 0x02:
+        return {VSK_PROBE_STREAM_VIDEO, VSK_PROBE_CODEC_MPEG2_VIDEO};
+    case 0x1B:
+        return {VSK_PROBE_STREAM_VIDEO, VSK_PROBE_CODEC_AVC};
+    case 0x90:
+    case 0x91:
+        return system == SystemHDMV ? SKindOfStream{VSK_PROBE_STREAM_VIDEO, VSK_PROBE_CODEC_UNKNOWN}
+                                    : SKindOfStream{VSK_PROBE_STREAM_OTHER, VSK_PROBE_CODEC_UNKNOWN};
+    case 0x03:
+    case 0x04:
+        return {VSK_PROBE_STREAM_AUDIO, VSK_PROBE_CODEC_MPEG_AUDIO};
+    case 0x81:
+        return {VSK_PROBE_STREAM_AUDIO, VSK_PROBE_CODEC_AC3};
+    case 0x82:
+        return {VSK_PROBE_STREAM_AUDIO, VSK_PROBE_CODEC_LPCM};
+    case 0x80:
+        return system == SystemSESF ? SKindOfStream{VSK_PROBE_STREAM_AUDIO, VSK_PROBE_CODEC_LPCM}
+                                    : SKindOfStream{VSK_PROBE_STREAM_OTHER, VSK_PROBE_CODEC_UNKNOWN};
+    default:
+        return {VSK_PROBE_STREAM_OTHER, VSK_PROBE_CODEC_UNKNOWN};
+    }
+}
+
+// A program stream's stream_id and private sub-stream. The video codec is
+// told by the headers found.
+SKindOfStream ClassifyStreamId(std::uint32_t streamId, std::uint32_t subStreamId) noexcept
+{
+    if (InRange(streamId, STREAM_ID_VIDEO_FIRST, STREAM_ID_VIDEO_LAST))
+        return {VSK_PROBE_STREAM_VIDEO, VSK_PROBE_CODEC_UNKNOWN};
+    if (InRange(streamId, STREAM_ID_AUDIO_FIRST, STREAM_ID_AUDIO_LAST))
+        return {VSK_PROBE_STREAM_AUDIO, VSK_PROBE_CODEC_MPEG_AUDIO};
+    if (streamId == STREAM_ID_PRIVATE_STREAM_1) {
+        if (InRange(subStreamId, 0x80, 0x87))
+            return {VSK_PROBE_STREAM_AUDIO, VSK_PROBE_CODEC_AC3};
+        if (InRange(subStreamId, 0xA0, 0xA7))
+            return {VSK_PROBE_STREAM_AUDIO, VSK_PROBE_CODEC_LPCM};
+        if (InRange(subStreamId, 0x88, 0x8F))
+            return {VSK_PROBE_STREAM_AUDIO, VSK_PROBE_CODEC_UNKNOWN};
+    }
+    return {VSK_PROBE_STREAM_OTHER, VSK_PROBE_CODEC_UNKNOWN};
+}
+
+// The sub-stream id of a private_stream_1 unit: the reader's, once it has
+// confirmed an audio sub-stream and taken its header off; before that (and
+// for the other sub-streams) the first payload byte, which is the id.
+std::uint32_t SubStreamOf(const SUnitInfo& unit) noexcept
+{
+    if (unit.header.streamId != STREAM_ID_PRIVATE_STREAM_1)
+        return 0;
+    if (InRange(unit.subStreamId, 0x80, 0x87) || InRange(unit.subStreamId, 0xA0, 0xA7))
+        return unit.subStreamId;
+    return unit.payload != nullptr && unit.payloadLength > 0 ? unit.payload[0] : 0;
+}
+
+}  // namespace
+
+CStreamProbe::CStreamProbe() = default;
+
+CStreamProbe::~CStreamProbe() = default;
+
+Result CStreamProbe::BeginRun(bool head) noexcept
+{
+    if (!head && !m_headDone)
+        return ResultSetupFailed;
+    m_reader.reset(new (std::nothrow) CStreamReader);
+    if (!m_reader || m_reader->Initialize() != RESULT_OK) {
+        m_reader.reset();
+        return ResultNoMemory;
+    }
+    m_reader->Configure(PROBE_HISTORY_MODE, PROBE_SELECTION_MODE, PROBE_PROFILE_LEVEL, PROBE_BUFFER_SIZE,
+                        head ? STREAM_KIND_UNKNOWN : m_kind);
+    m_head = head;
+    m_runStopped = false;
+    m_stamps.BeginRun();
+    return RESULT_OK;
+}
+
+Result CStreamProbe::Feed(const std::uint8_t* bytes, std::uint32_t length) noexcept
+{
+    if (!m_reader || m_runStopped || bytes == nullptr || length == 0)
+        return RESULT_OK;
+    const Result fed = m_reader->Feed(bytes, length);
+    if (fed != RESULT_OK) {
+        m_runStopped = true;
+        if (fed == ResultUnsupported && m_head && m_kind == STREAM_KIND_UNKNOWN)
+            return ResultUnsupported;
+        // A reader that could not be set up lacked memory; anything else ends
+        // this read with what it found.
+        if (fed == ResultNoMemory || fed == ResultSetupFailed)
+            return ResultNoMemory;
+        return RESULT_OK;
+    }
+    if (m_head && m_kind == STREAM_KIND_UNKNOWN)
+        m_kind = m_reader->Kind();
+    if (m_kind == STREAM_KIND_TS192)
+        m_stamps.Feed(bytes, length);
+    std::int32_t units = 0;
+    while ((units = m_reader->NextUnits()) > 0) {
+        SUnitInfo unit;
+        if (m_reader->TakeUnit(unit) != RESULT_OK) {
+            m_runStopped = true;
+            return RESULT_OK;
+        }
+        TakeUnit(unit);
+        m_reader->ReleaseUnit(unit);
+    }
+    if (units < 0)
+        m_runStopped = true;
+    return RESULT_OK;
+}
+
+void CStreamProbe::EndRun(bool endOfFile) noexcept
+{
+    if (!m_reader)
+        return;
+    if (m_head) {
+        if (m_kind == STREAM_KIND_PROGRAM)
+            m_programCount = 1;
+        else
+            ListMappedStreams();
+        m_headDone = true;
+    }
+    if (endOfFile)
+        TakeUnfinishedUnits();
+    m_reader.reset();
+}
+
+CStreamProbe::SEntry* CStreamProbe::FindTransportEntry(std::uint32_t programNumber, std::uint32_t pid) noexcept
+{
+    for (std::uint32_t i = 0; i < m_entryCount; ++i) {
+        if (m_entries[i].programNumber == programNumber && m_entries[i].pid == pid)
+            return &m_entries[i];
+    }
+    return nullptr;
+}
+
+CStreamProbe::SEntry* CStreamProbe::FindProgramStreamEntry(std::uint32_t streamId, std::uint32_t subStreamId) noexcept
+{
+    for (std::uint32_t i = 0; i < m_entryCount; ++i) {
+        if (m_entries[i].streamId == streamId && m_entries[i].subStreamId == subStreamId)
+            return &m_entries[i];
+    }
+    return nullptr;
+}
+
+CStreamProbe::SEntry* CStreamProbe::AddEntry() noexcept
+{
+    if (m_entryCount >= m_entries.size())
+        return nullptr;
+    SEntry& entry = m_entries[m_entryCount++];
+    entry = SEntry{};
+    return &entry;
+}
+
+void CStreamProbe::TakeUnit(const SUnitInfo& unit) noexcept
+{
+    SEntry* entry = nullptr;
+    if (m_kind == STREAM_KIND_PROGRAM) {
+        const std::uint32_t streamId = unit.header.streamId;
+        const std::uint32_t subStreamId = SubStreamOf(unit);
+        entry = FindProgramStreamEntry(streamId, subStreamId);
+        if (entry == nullptr && m_head && (entry = AddEntry()) != nullptr) {
+            entry->streamType = unit.streamType;
+            entry->streamId = streamId;
+            entry->subStreamId = subStreamId;
+            entry->order = m_nextOrder++;
+            const SKindOfStream kind = ClassifyStreamId(streamId, subStreamId);
+            entry->category = kind.category;
+            entry->codec = kind.codec;
+        }
+    } else {
+        const CTransportStream* demux = m_reader->TransportStream();
+        const CStreamSet* set = demux != nullptr ? demux->Streams(unit.programIndex) : nullptr;
+        if (set == nullptr || unit.streamIndex >= set->StreamCount())
+            return;
+        const std::uint32_t pid = set->Stream(unit.streamIndex).elementaryPid;
+        entry = FindTransportEntry(unit.programNumber, pid);
+        if (entry == nullptr && m_head && (entry = AddEntry()) != nullptr) {
+            entry->programIndex = unit.programIndex;
+            entry->programNumber = unit.programNumber;
+            entry->pid = pid;
+            entry->streamType = unit.streamType;
+            entry->order = (std::min<std::uint32_t>(unit.programIndex, 0xFFFF) << 16) |
+                           std::min<std::uint32_t>(unit.streamIndex, 0xFFFF);
+            const SKindOfStream kind = ClassifyStreamType(unit.streamType, unit.system);
+            entry->category = kind.category;
+            entry->codec = kind.codec;
+        }
+    }
+    if (entry == nullptr)
+        return;
+    if (entry->streamId == 0)
+        entry->streamId = unit.header.streamId;
+    ReadHeaders(*entry, unit);
+
+    if (!HasPts(unit.header.ptsDtsFlags)) {
+        if (m_head && entry->timed)
+            entry->bytesPending += unit.payloadLength;
+        return;
+    }
+    if (m_head) {
+        // The record holds the PTS as DTS when there is no DTS.
+        const std::uint64_t dts = unit.header.dts;
+        if (!entry->timed) {
+            entry->timed = true;
+            entry->firstDts = dts;
+            entry->bytesPending = unit.payloadLength;
+        } else {
+            entry->bytesCounted += entry->bytesPending;
+            entry->bytesPending = unit.payloadLength;
+            entry->dtsSpan = PtsDistance(dts, entry->firstDts);
+        }
+    }
+    NotePts(*entry, unit.header.pts);
+}
+
+void CStreamProbe::NotePts(SEntry& entry, std::uint64_t pts) noexcept
+{
+    if (!entry.ptsSeen) {
+        // Distances count from the first time stamp of the head.
+        if (!m_head)
+            return;
+        entry.ptsSeen = true;
+        entry.firstPts = pts;
+        entry.earliest = 0;
+        entry.latest = 0;
+        return;
+    }
+    const std::int64_t distance = PtsDistance(pts, entry.firstPts);
+    entry.earliest = std::min(entry.earliest, distance);
+    entry.latest = std::max(entry.latest, distance);
+}
+
+void CStreamProbe::ReadHeaders(SEntry& entry, const SUnitInfo& unit) noexcept
+{
+    if (unit.payload == nullptr || unit.payloadLength == 0)
+        return;
+    if (entry.category == VSK_PROBE_STREAM_VIDEO) {
+        if (entry.videoSearch == EVideoSearch::Complete)
+            return;
+        const bool mpeg = entry.codec == VSK_PROBE_CODEC_MPEG2_VIDEO || entry.codec == VSK_PROBE_CODEC_UNKNOWN;
+        if (mpeg) {
+            SVideoFacts facts;
+            const EVideoSearch found = FindMpegVideoFacts(unit.payload, unit.payloadLength, facts);
+            if (found == EVideoSearch::Complete ||
+                (found == EVideoSearch::HeaderOnly && entry.videoSearch == EVideoSearch::None)) {
+                entry.video = facts;
+                entry.videoSearch = found;
+                entry.codec = VSK_PROBE_CODEC_MPEG2_VIDEO;
+            }
+        }
+        // A program stream's video may be AVC: looked for while nothing of
+        // MPEG video was found.
+        const bool avc = entry.codec == VSK_PROBE_CODEC_AVC ||
+                         (entry.codec == VSK_PROBE_CODEC_UNKNOWN && m_kind == STREAM_KIND_PROGRAM);
+        if (avc) {
+            SVideoFacts facts;
+            if (FindAvcVideoFacts(unit.payload, unit.payloadLength, facts)) {
+                entry.video = facts;
+                entry.videoSearch = EVideoSearch::Complete;
+                entry.codec = VSK_PROBE_CODEC_AVC;
+            }
+        }
+        return;
+    }
+    if (entry.category != VSK_PROBE_STREAM_AUDIO || entry.audioFound)
+        return;
+    if (entry.codec == VSK_PROBE_CODEC_AC3)
+        entry.audioFound = FindAc3Facts(unit.payload, unit.payloadLength, entry.audio);
+    else if (entry.codec == VSK_PROBE_CODEC_MPEG_AUDIO)
+        entry.audioFound = FindMpegAudioFacts(unit.payload, unit.payloadLength, entry.audio);
+}
+
+void CStreamProbe::ListMappedStreams() noexcept
+{
+    const CTransportStream* demux = m_reader->TransportStream();
+    m_programCount = 0;
+    if (demux == nullptr)
+        return;
+    for (std::uint32_t p = 0; p < demux->ProgramCount(); ++p) {
+        const CPmapSection* pmt = demux->ActivePmt(p);
+        const CStreamSet* set = demux->Streams(p);
+        if (pmt == nullptr)
+            continue;
+        ++m_programCount;
+        if (set == nullptr)
+            continue;
+        for (std::uint32_t s = 0; s < set->StreamCount(); ++s) {
+            const SKeptStream& kept = set->Stream(s);
+            if (FindTransportEntry(pmt->ProgramNumber(), kept.elementaryPid) != nullptr)
+                continue;
+            SEntry* entry = AddEntry();
+            if (entry == nullptr)
+                return;
+            entry->programIndex = p;
+            entry->programNumber = pmt->ProgramNumber();
+            entry->pid = kept.elementaryPid;
+            entry->streamType = kept.streamType;
+            entry->order = (std::min<std::uint32_t>(p, 0xFFFF) << 16) | std::min<std::uint32_t>(s, 0xFFFF);
+            const SKindOfStream kind = ClassifyStreamType(kept.streamType, set->System());
+            entry->category = kind.category;
+            entry->codec = kind.codec;
+        }
+    }
+}
+
+void CStreamProbe::TakeUnfinishedUnits() noexcept
+{
+    const CTransportStream* demux = m_kind == STREAM_KIND_PROGRAM ? nullptr : m_reader->TransportStream();
+    if (demux == nullptr)
+        return;
+    for (std::uint32_t p = 0; p < demux->ProgramCount(); ++p) {
+        const CPmapSection* pmt = demux->ActivePmt(p);
+        const CStreamSet* set = demux->Streams(p);
+        if (pmt == nullptr || set == nullptr)
+            continue;
+        for (std::uint32_t s = 0; s < set->StreamCount(); ++s) {
+            const SKeptStream& kept = set->Stream(s);
+            SPesHeader header;
+            if (!kept.assembler || !kept.assembler->IsVideo() || !kept.assembler->UnfinishedUnitHeader(header) ||
+                !HasPts(header.ptsDtsFlags))
+                continue;
+            SEntry* entry = FindTransportEntry(pmt->ProgramNumber(), kept.elementaryPid);
+            if (entry != nullptr)
+                NotePts(*entry, header.pts);
+        }
+    }
+}
+
+std::uint64_t CStreamProbe::FrameTicks(const SEntry& entry) noexcept
+{
+    if (entry.category == VSK_PROBE_STREAM_VIDEO && entry.video.frameRateNumerator != 0)
+        return (PTS_CLOCK_HZ * entry.video.frameRateDenominator + entry.video.frameRateNumerator / 2) /
+               entry.video.frameRateNumerator;
+    if (entry.category == VSK_PROBE_STREAM_AUDIO && entry.audioFound && entry.audio.samplingRate != 0)
+        return PTS_CLOCK_HZ * entry.audio.samplesPerFrame / entry.audio.samplingRate;
+    return 0;
+}
+
+void CStreamProbe::FillStream(const SEntry& entry, SVskProbeStream& out) const noexcept
+{
+    out = SVskProbeStream{};
+    out.category = entry.category;
+    out.codec = entry.codec;
+    out.programIndex = entry.programIndex;
+    out.programNumber = entry.programNumber;
+    out.pid = entry.pid;
+    out.streamType = entry.streamType;
+    out.streamId = entry.streamId;
+    out.subStreamId = entry.subStreamId;
+    std::uint32_t stated = 0;
+    if (entry.category == VSK_PROBE_STREAM_VIDEO && entry.videoSearch != EVideoSearch::None) {
+        const SVideoFacts& v = entry.video;
+        out.width = v.width;
+        out.height = v.height;
+        out.frameRateNumerator = v.frameRateNumerator;
+        out.frameRateDenominator = v.frameRateDenominator;
+        out.displayAspectNumerator = v.displayAspectNumerator;
+        out.displayAspectDenominator = v.displayAspectDenominator;
+        out.sampleAspectNumerator = v.sampleAspectNumerator;
+        out.sampleAspectDenominator = v.sampleAspectDenominator;
+        out.profile = v.profile;
+        out.level = v.level;
+        out.progressive = v.progressive;
+        stated = v.bitRate;
+    } else if (entry.category == VSK_PROBE_STREAM_AUDIO && entry.audioFound) {
+        out.channels = entry.audio.channels;
+        out.samplingRate = entry.audio.samplingRate;
+        out.layer = entry.audio.layer;
+        stated = entry.audio.bitRate;
+    }
+    if (stated != 0) {
+        out.bitRate = stated;
+    } else if (entry.timed && entry.dtsSpan > 0 && entry.bytesCounted > 0) {
+        // bytes * 8 bits over dtsSpan / 90000 seconds; both factors are
+        // far from overflowing for anything read from a few MiB.
+        out.bitRate = Clamp32(entry.bytesCounted * 8 * PTS_CLOCK_HZ / static_cast<std::uint64_t>(entry.dtsSpan));
+        out.bitRateMeasured = 1;
+    }
+}
+
+void CStreamProbe::Report(std::int64_t fileSize, SVskStreamProbe& probe) const noexcept
+{
+    probe.streamKind = m_kind;
+    probe.packetFormat = m_kind == STREAM_KIND_TS188   ? VSK_PROBE_FORMAT_188
+                         : m_kind == STREAM_KIND_TS192 ? m_stamps.Format()
+                                                       : VSK_PROBE_FORMAT_NONE;
+    probe.fileSize = fileSize;
+    probe.programCount = m_programCount;
+
+    // The listing order: programs, then their streams; met order in a
+    // program stream.
+    std::array<std::uint32_t, PROBE_STREAMS_FOLLOWED> sorted{};
+    for (std::uint32_t i = 0; i < m_entryCount; ++i)
+        sorted[i] = i;
+    std::stable_sort(sorted.begin(), sorted.begin() + m_entryCount, [this](std::uint32_t a, std::uint32_t b) {
+        return m_entries[a].order < m_entries[b].order;
+    });
+    probe.streamCount = std::min<std::uint32_t>(m_entryCount, VSK_PROBE_MAX_STREAMS);
+    for (std::uint32_t i = 0; i < probe.streamCount; ++i)
+        FillStream(m_entries[sorted[i]], probe.streams[i]);
+
+    const SEntry* reference = nullptr;
+    for (const std::uint32_t category : {VSK_PROBE_STREAM_VIDEO, VSK_PROBE_STREAM_AUDIO}) {
+        for (std::uint32_t i = 0; i < m_entryCount && reference == nullptr; ++i) {
+            const SEntry& entry = m_entries[sorted[i]];
+            if (entry.category == category && entry.ptsSeen)
+                reference = &entry;
+        }
+    }
+    probe.durationMs = 0;
+    probe.bitRate = 0;
+    if (reference != nullptr) {
+        const std::uint64_t ticks =
+            static_cast<std::uint64_t>(reference->latest - reference->earliest) + FrameTicks(*reference);
+        probe.durationMs = Clamp32(ticks / PTS_TICKS_PER_MS);
+    }
+    if (probe.durationMs != 0 && fileSize > 0) {
+        const std::uint64_t size = static_cast<std::uint64_t>(fileSize);
+        const std::uint64_t whole = size / probe.durationMs;
+        const std::uint64_t rest = size % probe.durationMs;
+        probe.bitRate = whole > std::numeric_limits<std::uint32_t>::max() / 8000
+                            ? std::numeric_limits<std::uint32_t>::max()
+                            : Clamp32(whole * 8000 + rest * 8000 / probe.durationMs);
+    }
+}
+
+std::int32_t ProbeStreamFile(const wchar_t* path, SVskStreamProbe* probe, SProbeStats* stats) noexcept
+{
+    if (probe == nullptr)
+        return VSK_PARSER_RESULT_POINTER;
+    if (probe->size < VSK_PROBE_SIZE_V1 || path == nullptr)
+        return VSK_PARSER_RESULT_INVALIDARG;
+    SProbeStats local;
+    SProbeStats& counted = stats != nullptr ? *stats : local;
+    counted = SProbeStats{};
+    try {
+        platform::CFile file;
+        if (!file.Open(path, platform::EFileMode::READ_SHARED))
+            return VSK_PARSER_RESULT_INVALIDARG;
+        const std::int64_t size = file.Size();
+        if (size < 0)
+            return VSK_PARSER_RESULT_FAIL;
+        std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[PROBE_READ_SIZE]);
+        std::unique_ptr<CStreamProbe> prober(new (std::nothrow) CStreamProbe);
+        std::unique_ptr<SVskStreamProbe> report(new (std::nothrow) SVskStreamProbe);
+        if (!buffer || !prober || !report)
+            return VSK_PARSER_RESULT_OUTOFMEMORY;
+
+        const bool whole = size <= std::int64_t{PROBE_HEAD_BYTES} + PROBE_TAIL_BYTES;
+        // Reads [from, from + limit) or to the end of the file; the result
+        // of the first failure.
+        auto run = [&](bool head, std::int64_t from, std::uint64_t limit) -> std::int32_t {
+            if (!file.Seek(from))
+                return VSK_PARSER_RESULT_FAIL;
+            const Result begun = prober->BeginRun(head);
+            if (begun != RESULT_OK)
+                return begun == ResultNoMemory ? VSK_PARSER_RESULT_OUTOFMEMORY : VSK_PARSER_RESULT_FAIL;
+            std::uint64_t done = 0;
+            while (done < limit) {
+                const std::size_t want =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(PROBE_READ_SIZE, limit - done));
+                const std::int64_t got = file.Read(buffer.get(), want);
+                if (got < 0)
+                    return VSK_PARSER_RESULT_FAIL;
+                if (got == 0)
+                    break;
+                done += static_cast<std::uint64_t>(got);
+                counted.bytesRead += static_cast<std::uint64_t>(got);
+                const Result fed = prober->Feed(buffer.get(), static_cast<std::uint32_t>(got));
+                if (fed == ResultNoMemory)
+                    return VSK_PARSER_RESULT_OUTOFMEMORY;
+                if (fed != RESULT_OK)
+                    return VSK_PARSER_RESULT_FAIL;
+            }
+            prober->EndRun(!head || whole);
+            return VSK_PARSER_RESULT_OK;
+        };
+
+        const std::uint64_t headLimit = whole ? static_cast<std::uint64_t>(size) : PROBE_HEAD_BYTES;
+        std::int32_t result = run(true, 0, headLimit);
+        counted.headBytes = counted.bytesRead;
+        if (result != VSK_PARSER_RESULT_OK)
+            return result;
+        if (prober->Kind() == STREAM_KIND_UNKNOWN)
+            return VSK_PARSER_RESULT_FAIL;
+        if (!whole) {
+            counted.tailOffset = size - PROBE_TAIL_BYTES;
+            result = run(false, counted.tailOffset, PROBE_TAIL_BYTES);
+            if (result != VSK_PARSER_RESULT_OK)
+                return result;
+        }
+        prober->Report(size, *report);
+        // As much of the structure as the caller's version has.
+        const std::uint32_t callerSize = probe->size;
+        const std::size_t filled = std::min<std::size_t>(callerSize, sizeof(SVskStreamProbe));
+        std::memcpy(probe, report.get(), filled);
+        probe->size = callerSize;
+        return VSK_PARSER_RESULT_OK;
+    } catch (const std::bad_alloc&) {
+        return VSK_PARSER_RESULT_OUTOFMEMORY;
+    } catch (...) {
+        return VSK_PARSER_RESULT_FAIL;
+    }
+}
+
+}  // namespace parser

@@ -1,0 +1,152 @@
+// The stream probe: the facts of a recording that a host needs to describe
+// it to clients (kind and packet format, size, duration, overall bit rate,
+// and per program and stream the codec with the facts of its headers), read
+// with the library's own stream reader.
+//
+// What it reads. The first PROBE_HEAD_BYTES of the file and, when the file
+// is larger than head and tail together, the last PROBE_TAIL_BYTES with a
+// reader of its own (the kind is the head's); a file up to both together is
+// read whole. Nothing in between is touched, however large the file.
+//
+// What comes from where:
+// - the streams: the program map sections (transport streams) or the stream
+//   ids and private sub-streams met (program streams), as the head read
+//   finds them. A map section keeps the stream types the library reads
+//   (MPEG video and audio, AVC, AC-3 as 0x81, LPCM as 0x82, and the private
+//   types of the programs whose registration it knows); other streams, such
+//   as AAC or AC-3 under stream_type 0x06 with a descriptor, are not listed;
+// - the stream facts: the first sequence header with its extension, AVC
+//   sequence parameter set, AC-3 sync frame or MPEG audio header found in a
+//   stream's units (head first, then tail);
+// - bit rates: what the headers state (MPEG video bit_rate_value x 400
+//   unless 0x3FFFF, which states none; the AVC VUI's HRD bit rate; the audio
+//   frame header's rate), else the rate measured over the head read: the
+//   payload bytes of the stream's units from the first one with a time
+//   stamp up to, not including, the last one with a time stamp, over the
+//   distance of their decoding times (bitRateMeasured 1);
+// - the duration: the earliest to the latest PTS of the first video stream
+//   (in the order of the listing; the first audio stream when there is
+//   none), from the head and the tail, as distances from its first PTS in
+//   the file (wrap-aware, see PtsDistance, so up to about 23 hours), plus
+//   one frame. Earliest and latest rather than first and last in the file:
+//   in decoding order the last unit is often not the last picture shown,
+//   and pictures before the first one may be shown before it. The last unit
+//   of a video stream never completes in the reader; its PTS is read from
+//   its header where the data ends.
+#pragma once
+
+#include "ArrivalStamps.h"
+#include "AudioHeaders.h"
+#include "Results.h"
+#include "UnitInfo.h"
+#include "VideoHeaders.h"
+#include "VskMpegParser.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace parser {
+
+class CStreamReader;
+
+inline constexpr std::uint32_t PROBE_HEAD_BYTES = 4 * 1024 * 1024;
+inline constexpr std::uint32_t PROBE_TAIL_BYTES = 4 * 1024 * 1024;
+inline constexpr std::uint32_t PROBE_READ_SIZE = 0x10000;
+// Streams followed in all; the report holds the first VSK_PROBE_MAX_STREAMS.
+inline constexpr std::uint32_t PROBE_STREAMS_FOLLOWED = 2 * VSK_PROBE_MAX_STREAMS;
+
+// What a probe of a file did, for tests and measurements.
+struct SProbeStats {
+    std::uint64_t bytesRead = 0;
+    std::uint64_t headBytes = 0;
+    // Where the tail read began; -1 when there was none.
+    std::int64_t tailOffset = -1;
+};
+
+class CStreamProbe
+{
+public:
+    CStreamProbe();
+    ~CStreamProbe();
+    CStreamProbe(const CStreamProbe&) = delete;
+    CStreamProbe& operator=(const CStreamProbe&) = delete;
+
+    // Starts a read: the head from the start of the file, or the tail from
+    // anywhere behind it. ResultNoMemory, or ResultSetupFailed for a tail
+    // before any head.
+    Result BeginRun(bool head) noexcept;
+    // The next bytes of the read. ResultUnsupported when the head's first
+    // bytes are of no known kind, ResultNoMemory; damage or a reader that
+    // stopped ends the read quietly (later bytes are ignored).
+    Result Feed(const std::uint8_t* bytes, std::uint32_t length) noexcept;
+    // Ends the read; `endOfFile` when it reached the end of the file, so the
+    // unfinished units there count.
+    void EndRun(bool endOfFile) noexcept;
+
+    std::uint32_t Kind() const noexcept { return m_kind; }
+    // The facts gathered, for a file of fileSize bytes.
+    void Report(std::int64_t fileSize, SVskStreamProbe& probe) const noexcept;
+
+private:
+    struct SEntry {
+        // TS: program number and PID; PS: stream_id and sub-stream id.
+        std::uint32_t programIndex = 0;
+        std::uint32_t programNumber = 0;
+        std::uint32_t pid = 0;
+        std::uint32_t streamType = 0;
+        std::uint32_t streamId = 0;
+        std::uint32_t subStreamId = 0;
+        std::uint32_t order = 0;
+        std::uint32_t category = VSK_PROBE_STREAM_OTHER;
+        std::uint32_t codec = VSK_PROBE_CODEC_UNKNOWN;
+        EVideoSearch videoSearch = EVideoSearch::None;
+        SVideoFacts video;
+        bool audioFound = false;
+        SAudioFacts audio;
+        // Rate measurement (head read): bytes up to the last timed unit and
+        // of the units from it on, and the decoding-time distance covered.
+        bool timed = false;
+        std::uint64_t firstDts = 0;
+        std::int64_t dtsSpan = 0;
+        std::uint64_t bytesCounted = 0;
+        std::uint64_t bytesPending = 0;
+        // Presentation times as distances from the first PTS in the file.
+        bool ptsSeen = false;
+        std::uint64_t firstPts = 0;
+        std::int64_t earliest = 0;
+        std::int64_t latest = 0;
+    };
+
+    void TakeUnit(const SUnitInfo& unit) noexcept;
+    SEntry* FindTransportEntry(std::uint32_t programNumber, std::uint32_t pid) noexcept;
+    SEntry* FindProgramStreamEntry(std::uint32_t streamId, std::uint32_t subStreamId) noexcept;
+    SEntry* AddEntry() noexcept;
+    // Adds the streams of the map sections that gave no unit.
+    void ListMappedStreams() noexcept;
+    // The time stamps of the units the data ended in.
+    void TakeUnfinishedUnits() noexcept;
+    void ReadHeaders(SEntry& entry, const SUnitInfo& unit) noexcept;
+    void NotePts(SEntry& entry, std::uint64_t pts) noexcept;
+    void FillStream(const SEntry& entry, SVskProbeStream& out) const noexcept;
+    // Ticks of one frame of the entry: from the video frame rate or the
+    // audio frame; 0 when unknown.
+    static std::uint64_t FrameTicks(const SEntry& entry) noexcept;
+
+    std::unique_ptr<CStreamReader> m_reader;
+    bool m_head = true;
+    bool m_runStopped = false;
+    bool m_headDone = false;
+    std::uint32_t m_kind = 0;
+    std::uint32_t m_programCount = 0;
+    std::uint32_t m_entryCount = 0;
+    std::uint32_t m_nextOrder = 0;
+    std::array<SEntry, PROBE_STREAMS_FOLLOWED> m_entries{};
+    CArrivalStamps m_stamps;
+};
+
+// The probe of a file: the checks of the exported operation, the reads, the
+// report. `stats` may be null.
+std::int32_t ProbeStreamFile(const wchar_t* path, SVskStreamProbe* probe, SProbeStats* stats = nullptr) noexcept;
+
+}  // namespace parser

@@ -66,9 +66,14 @@ step "4. stream from 4 s on"
 profile=$(host classify --json "$(path "$sample")" | sed -n 's/.*"profiles": \[{"profileName": "\([^"]*\)".*/\1/p' | head -n 1)
 host stream "$(path "$sample")" --profile "$profile" --seek-time 4 -o "$(path "$work/from-4s.ts")" || true
 if [ -s "$work/from-4s.ts" ] && command -v ffprobe >/dev/null 2>&1; then
-  echo "ffprobe reads the clip: $(ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width,height \
-    -of csv=p=0 "$work/from-4s.ts"), starting at $(ffprobe -v error -select_streams v:0 -show_entries packet=pts_time \
-    -of csv=p=0 -read_intervals %+#1 "$work/from-4s.ts" | head -n 1) s of the original clock"
+  first_pts() {
+    ffprobe -v error -select_streams v:0 -show_entries packet=pts_time -of default=nw=1:nk=1 \
+      -read_intervals %+#1 "$1" 2>/dev/null | awk 'NF && !n++'
+  }
+  video=$(ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width,height \
+    -of csv=p=0 "$work/from-4s.ts" 2>/dev/null | awk -F, 'NF > 2 && !n++ { print $1, $2 "x" $3 }')
+  echo "ffprobe reads the clip ($video): its first picture is shown at $(first_pts "$work/from-4s.ts") s" \
+    "of the recording's clock, whose first is at $(first_pts "$sample") s"
 fi
 
 step "5. serve: one request as a TV makes it"

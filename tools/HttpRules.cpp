@@ -199,12 +199,12 @@ SByteRange ParseRange(std::string_view value, std::int64_t size)
     const std::size_t eq = value.find('=');
     if (eq == std::string_view::npos || !EqualsNoCase(Trim(value.substr(0, eq)), "bytes"))
         return range;
-    const std::string_view spec = Trim(value.substr(eq + 1));
-    const std::size_t dash = spec.find('-');
-    if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos)
+    const std::string_view bytes = Trim(value.substr(eq + 1));
+    const std::size_t dash = bytes.find('-');
+    if (dash == std::string_view::npos || bytes.find(',') != std::string_view::npos)
         return range;
-    const std::string_view a = Trim(spec.substr(0, dash));
-    const std::string_view b = Trim(spec.substr(dash + 1));
+    const std::string_view a = Trim(bytes.substr(0, dash));
+    const std::string_view b = Trim(bytes.substr(dash + 1));
     const auto fileSize = static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0));
     if (a.empty()) {
         if (!IsDigits(b))
@@ -265,13 +265,13 @@ STimeRange ParseTimeSeekRange(std::string_view value)
     const std::size_t eq = value.find('=');
     if (eq == std::string_view::npos || !EqualsNoCase(Trim(value.substr(0, eq)), "npt"))
         return range;
-    const std::string_view spec = Trim(value.substr(eq + 1));
-    const std::size_t dash = spec.find('-');
+    const std::string_view times = Trim(value.substr(eq + 1));
+    const std::size_t dash = times.find('-');
     if (dash == std::string_view::npos)
         return range;
-    if (!ParseNptTime(Trim(spec.substr(0, dash)), range.startMs))
+    if (!ParseNptTime(Trim(times.substr(0, dash)), range.startMs))
         return range;
-    const std::string_view end = Trim(spec.substr(dash + 1));
+    const std::string_view end = Trim(times.substr(dash + 1));
     if (!end.empty()) {
         std::uint64_t endMs = 0;
         if (!ParseNptTime(end, endMs))

@@ -230,11 +230,11 @@ def check_server(host, base, folder, answers, probes, work):
         check(status == 200 and body == b"" and headers.get("content-length") == str(size)
               and headers.get("contentfeatures.dlna.org") == features, f"HEAD {name}: {status} {headers} {len(body)}")
 
-        for spec, first, last in (("1000-1999", 1000, 1999), ("1234-", 1234, size - 1), ("-777", size - 777, size - 1),
-                                  ("100-99999999999", 100, size - 1)):
-            status, headers, body = curl(url, "-H", "Range: bytes=" + spec)
+        for asked, first, last in (("1000-1999", 1000, 1999), ("1234-", 1234, size - 1), ("-777", size - 777, size - 1),
+                                   ("100-99999999999", 100, size - 1)):
+            status, headers, body = curl(url, "-H", "Range: bytes=" + asked)
             check(status == 206 and headers.get("content-range") == f"bytes {first}-{last}/{size}"
-                  and body == expected[first:last + 1], f"Range {spec} of {name}: {status} {headers.get('content-range')}")
+                  and body == expected[first:last + 1], f"Range {asked} of {name}: {status} {headers.get('content-range')}")
         status, headers, _ = curl(url, "-H", f"Range: bytes={size}-")
         refused(status, 416, f"Range past the end of {name}")
         check(headers.get("content-range") == f"bytes */{size}", f"416 of {name} names the size")
@@ -333,11 +333,11 @@ def make_extras(work, folder, sources):
         f.write("not a recording\n")
 
 
-def start_server(host, folder, log_path):
+def start_server(host, folder, log_path, *extra):
     log = open(log_path, "wb")
     # A session of its own, Ctrl-C ignored by the runner's shell as in a
     # shell's background job: the signal is the server's to handle.
-    server = subprocess.Popen(host.command + ["serve", host.path(folder), "--port", "0", "--timeout", "2"],
+    server = subprocess.Popen(host.command + ["serve", host.path(folder), "--port", "0", "--timeout", "2", *extra],
                               stdout=subprocess.PIPE, stderr=log, start_new_session=True,
                               preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
     deadline = time.monotonic() + 60
@@ -348,6 +348,33 @@ def start_server(host, folder, log_path):
             break
     match = re.search(rb"http://127\.0\.0\.1:(\d+)/", line)
     return server, ("http://127.0.0.1:" + match.group(1).decode()) if match else None
+
+
+def stop_server(server, what):
+    os.killpg(server.pid, signal.SIGINT)
+    try:
+        code = server.wait(timeout=30)
+        check(code == 0, f"{what} ends with 0 on Ctrl-C, not {code}")
+    except subprocess.TimeoutExpired:
+        os.killpg(server.pid, signal.SIGKILL)
+        server.wait()
+        check(False, f"{what} stops on Ctrl-C")
+
+
+def check_vendor_names(host, folder, work):
+    """Vendor mode: an AVC entry has no profile name, and its alternative
+    name is the PN the client sees."""
+    name = "h264-hd-ac3.m2ts"
+    if not os.path.exists(os.path.join(folder, name)):
+        return
+    server, base = start_server(host, folder, os.path.join(work, "server-vendor.log"), "--vendor")
+    try:
+        if check(base is not None, "the vendor-mode server says where it listens"):
+            status, headers, _ = head(base + "/" + name + "?profile=AVC_TS_HD_60_AC3")
+            check(status == 200 and headers.get("contentfeatures.dlna.org", "").startswith(
+                "DLNA.ORG_PN=AVC_TS_HD_60_AC3;DLNA.ORG_OP=11;"), f"vendor mode PN: {status} {headers}")
+    finally:
+        stop_server(server, "the vendor-mode server")
 
 
 def main():
@@ -393,14 +420,8 @@ def main():
         if check(base is not None, "the server says where it listens"):
             check_server(host, base, folder, answers, probes, args.work)
     finally:
-        os.killpg(server.pid, signal.SIGINT)
-        try:
-            code = server.wait(timeout=30)
-            check(code == 0, f"the server ends with 0 on Ctrl-C, not {code}")
-        except subprocess.TimeoutExpired:
-            os.killpg(server.pid, signal.SIGKILL)
-            server.wait()
-            check(False, "the server stops on Ctrl-C")
+        stop_server(server, "the server")
+    check_vendor_names(host, folder, args.work)
     log = open(log_path, "rb").read().decode("utf-8", "replace")
     check("stopped" in log, "the server logs its stop")
     lines = [line for line in log.splitlines() if " refused" in line]

@@ -24,6 +24,7 @@ import socket
 import subprocess
 import sys
 import time
+import urllib.parse
 
 # Recording -> the profile names its family offers (order as offered), and
 # whether the probe's packet format is 1, 2 or 3. Families: 16-18 MPEG-2 HD
@@ -35,6 +36,8 @@ FAMILIES = {
     "h264-hd-ac3-zeroed.m2ts": (["AVC_TS_HD_60_AC3"], 2),                       # code 25
 }
 TWO_PROGRAMS = "two-programs.ts"
+# A copy under a name beyond ASCII, with a blank.
+UNICODE_NAME = "pr\u00f8ve \u00e9t\u00e9.ts"
 # Transport packets without any programme: no duration, so no time seek.
 NO_CLOCK = "no-clock.ts"
 FFPROBE_CODECS = {"mpeg2video": "mpeg2video", "mpeg1video": "mpeg2video", "h264": "h264", "ac3": "ac3", "mp2": "mpeg-audio", "mp3": "mpeg-audio"}
@@ -208,7 +211,16 @@ def refused(status, expected, what):
 def check_server(host, base, folder, answers, probes, work):
     files = sorted(n for n in answers if answers[n]["profiles"] and os.path.exists(os.path.join(folder, n)))
     status, _, listing = curl(base + "/")
-    check(status == 200 and all(n.encode() in listing for n in files), "GET / lists the recordings")
+    links = [f'href="/{n}' + (f"?profile={p['profileName'] or p['alternativeName']}" if p['profileName'] or
+                               p['alternativeName'] else "") + '"' for n in files for p in answers[n]["profiles"]]
+    check(status == 200 and all(link.encode() in listing for link in links),
+          f"GET / links every profile of every recording: {[l for l in links if l.encode() not in listing]}")
+
+    # A name beyond ASCII, percent-encoded in UTF-8 as browsers send it.
+    if UNICODE_NAME in os.listdir(folder):
+        data = open(os.path.join(folder, UNICODE_NAME), "rb").read()
+        status, _, body = curl(base + "/" + urllib.parse.quote(UNICODE_NAME))
+        check(status == 200 and body == data, f"GET {UNICODE_NAME!r}: {status}, {len(body)} of {len(data)} bytes")
 
     for name in files:
         path = os.path.join(folder, name)
@@ -324,6 +336,7 @@ def make_extras(work, folder, sources):
         if name.startswith("h264-hd") and FAMILIES.get(name, ([], 0))[1] == 3:
             data = open(os.path.join(folder, name), "rb").read()
             open(os.path.join(folder, "h264-hd-ac3-zeroed.m2ts"), "wb").write(zero_prefixes(data))
+    shutil.copyfile(os.path.join(folder, sources[0]), os.path.join(folder, UNICODE_NAME))
     with open(os.path.join(folder, NO_CLOCK), "wb") as f:
         f.write((b"\x47\x1f\xff\x10" + b"\xff" * 184) * 200)
     outside = os.path.join(work, "outside.ts")
@@ -402,7 +415,8 @@ def main():
     for name in made:
         shutil.copyfile(os.path.join(args.recordings, name), os.path.join(folder, name))
     make_extras(args.work, folder, made)
-    files = sorted(os.path.join(folder, n) for n in os.listdir(folder) if n.endswith((".ts", ".m2ts")) and n != "link-out.ts")
+    files = sorted(os.path.join(folder, n) for n in os.listdir(folder)
+                   if n.endswith((".ts", ".m2ts")) and n not in ("link-out.ts", UNICODE_NAME))
     host = Host(args.host, args.runner)
 
     probes = check_probe(host, [f for f in files if not f.endswith(NO_CLOCK)])

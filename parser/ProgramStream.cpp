@@ -281,6 +281,12 @@ CProgramStream::EStep CProgramStream::ReadPes(std::uint8_t streamId) noexcept
         Advance(length);
         return STEP_ON;
     }
+    // A unit without elementary bytes carries nothing to hand out: it is
+    // passed over, as the transport stream's assemblers pass theirs over.
+    if (payload.length == 0) {
+        Advance(length);
+        return STEP_ON;
+    }
     m_unitReported = true;
     m_unitLength = length;
     m_unitHeader = header;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and prints their tables:
-#   parser             the parser's demultiplexing rate beside FFmpeg's, on a
-#                      200 MB stream (bench/parser_read_bench.cpp)
+#   parser             the parser's demultiplexing rate beside FFmpeg's, and
+#                      seeks by time beside plain reads of the same bytes and
+#                      beside ffprobe, on a 1 GB stream
+#                      (bench/parser_read_bench.cpp)
 #   converter          the converter's read path beside a plain read loop, for
 #                      188-byte and time-stamped AVC sources at 64 KiB and
 #                      1 MiB requests, Linux build (bench/transcoder_read_bench.cpp)

@@ -409,6 +409,7 @@ void CStreamProbe::FillStream(const SEntry& entry, SVskProbeStream& out) const n
         out.profile = v.profile;
         out.level = v.level;
         out.progressive = v.progressive;
+        out.aspectRatioCode = v.aspectRatioCode;
         stated = v.bitRate;
     } else if (entry.category == VSK_PROBE_STREAM_AUDIO && entry.audioFound) {
         out.channels = entry.audio.channels;

@@ -249,6 +249,7 @@ SVideoFacts MpegVideoFacts(const SMpegSequenceHeader& header, const SMpegSequenc
         // aspect_ratio_information gives the display aspect ratio (the
         // sample aspect ratio follows from the size), or square samples.
         const std::uint32_t code = header.aspectRatioInformation;
+        facts.aspectRatioCode = code;
         if (code == 1) {
             SetAspect(facts, 1, 1);
         } else if (code >= 2 && code <= 4) {
@@ -264,6 +265,7 @@ SVideoFacts MpegVideoFacts(const SMpegSequenceHeader& header, const SMpegSequenc
         facts.frameRateDenominator = rate.denominator;
         facts.progressive = 1;
         // MPEG-1 states the pel aspect ratio, height over width.
+        facts.aspectRatioCode = header.aspectRatioInformation & 0x0Fu;
         SetAspect(facts, MPEG1_PEL_ASPECT[header.aspectRatioInformation & 0x0Fu] != 0 ? 10000 : 0,
                   MPEG1_PEL_ASPECT[header.aspectRatioInformation & 0x0Fu]);
     }
@@ -435,6 +437,7 @@ SVideoFacts AvcVideoFacts(const SAvcSps& sps) noexcept
     if (sps.timingInfoPresent)
         ReduceFraction(sps.timeScale, std::uint64_t{2} * sps.numUnitsInTick, facts.frameRateNumerator,
                        facts.frameRateDenominator);
+    facts.aspectRatioCode = sps.aspectRatioIdc;
     if (sps.aspectRatioIdc == AVC_EXTENDED_SAR)
         SetAspect(facts, sps.sarWidth, sps.sarHeight);
     else if (sps.aspectRatioIdc < AVC_SAMPLE_ASPECT.size())

@@ -30,6 +30,9 @@ struct SVideoFacts {
     std::uint32_t profile = 0;
     std::uint32_t level = 0;
     std::uint32_t progressive = 0;
+    // The aspect indication as written (aspect_ratio_information,
+    // pel_aspect_ratio or aspect_ratio_idc); 0 when none.
+    std::uint32_t aspectRatioCode = 0;
     // The rate the headers state in bit/s; 0 when they state none, or state
     // "unknown" (MPEG bit_rate_value 0x3FFFF).
     std::uint32_t bitRate = 0;

@@ -21,6 +21,9 @@ bool Near(double value, double ratio)
     return std::fabs(value - ratio) <= ratio * 0.03;
 }
 
+// aspect_ratio_information of an MPEG-2 picture of square samples.
+constexpr std::uint32_t MPEG2_ASPECT_SQUARE_SAMPLES = 1;
+
 LONG DisplayAspectCode(double ratio)
 {
     if (Near(ratio, 16.0 / 9.0))
@@ -143,13 +146,10 @@ LONG AspectCode(const SVskProbeStream& video)
                 (static_cast<double>(video.sampleAspectDenominator) * video.height);
     else if (video.displayAspectNumerator != 0 && video.displayAspectDenominator != 0)
         ratio = static_cast<double>(video.displayAspectNumerator) / video.displayAspectDenominator;
-    const LONG code = ratio > 0.0 ? DisplayAspectCode(ratio) : 0;
-    // MPEG-2: square samples only where the picture has none of the display
-    // shapes (see the table).
-    if (video.codec != VSK_PROBE_CODEC_AVC && code == 0 && video.sampleAspectNumerator != 0 &&
-        video.sampleAspectNumerator == video.sampleAspectDenominator)
+    // MPEG-2 says square samples in so many words (see the table).
+    if (video.codec == VSK_PROBE_CODEC_MPEG2_VIDEO && video.aspectRatioCode == MPEG2_ASPECT_SQUARE_SAMPLES)
         return 1;
-    return code;
+    return ratio > 0.0 ? DisplayAspectCode(ratio) : 0;
 }
 
 double FrameRate(const SVskProbeStream& video)

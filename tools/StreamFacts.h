@@ -42,18 +42,11 @@
 //                                                        3.2 -> 10, 4 -> 11, 4.1 -> 12, 4.2 -> 13,
 //                                                        5 -> 14, 5.1 -> 15, 5.2 -> 16, 6 -> 17,
 //                                                        6.1 -> 18, 6.2 -> 19; other -> 0
-//  aspect code          MPEG-2: the display aspect       4:3 -> 2, 16:9 -> 3, 2.21:1 -> 4; square
-//                       (sample aspect x size)           samples (1) only when the picture has
-//                                                        none of these shapes (720x576 at 1:1);
-//                                                        [choice] the probe gives sample and
-//                                                        display aspect for every
-//                                                        aspect_ratio_information, and at
-//                                                        1920x1080 or 1280x720 square samples
-//                                                        (code 1) and 16:9 (code 3) are the same
-//                                                        facts: such a picture counts as 16:9,
-//                                                        as broadcasts and ffmpeg write it, so a
-//                                                        stream that states code 1 there lands
-//                                                        in 16-18 rather than 4-6
+//  aspect code          MPEG-2: aspect_ratio_information square samples (code 1) -> 1 (so
+//                       as the stream writes it, then   1920x1080 with square samples lands in
+//                       the display aspect              HD North America, 4-6); otherwise the
+//                       (sample aspect x size)           display aspect: 4:3 -> 2, 16:9 -> 3,
+//                                                        2.21:1 -> 4
 //                       AVC: display aspect = sample     16:9 -> 3, 4:3 -> 2, 2.21:1 -> 4 (square
 //                       aspect x cropped width / height  samples are not a code here: 1920x1080
 //                       (the probe's display aspect      with 1:1 samples is 16:9 -> 3);

@@ -111,6 +111,13 @@ struct SVskProbeStream {
     // to 0x87 AC-3, 0xA0 to 0xA7 LPCM, 0x20 to 0x3F sub-pictures), which
     // tells its streams apart; 0 otherwise.
     std::uint32_t subStreamId = 0;
+    // Video: the aspect indication as the stream writes it, which the
+    // fractions above cannot always tell apart (at 1920x1080 square samples
+    // and a 16:9 display are the same picture): MPEG-2
+    // aspect_ratio_information (1 square samples, 2 4:3, 3 16:9, 4 2.21:1),
+    // MPEG-1 pel_aspect_ratio, AVC aspect_ratio_idc (255 for a stated
+    // sample aspect ratio); 0 when the stream states none.
+    std::uint32_t aspectRatioCode = 0;
 };
 
 struct SVskStreamProbe {
@@ -134,8 +141,8 @@ struct SVskStreamProbe {
     SVskProbeStream streams[VSK_PROBE_MAX_STREAMS];
 };
 
-inline constexpr std::uint32_t VSK_PROBE_SIZE_V1 = 3112;
-static_assert(sizeof(SVskProbeStream) == 96 && sizeof(SVskStreamProbe) == VSK_PROBE_SIZE_V1,
+inline constexpr std::uint32_t VSK_PROBE_SIZE_V1 = 3240;
+static_assert(sizeof(SVskProbeStream) == 100 && sizeof(SVskStreamProbe) == VSK_PROBE_SIZE_V1,
               "the probe structures are binary contract");
 
 // A parser object. Not a COM interface: no reference count; it is created only

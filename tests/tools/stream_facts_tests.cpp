@@ -27,6 +27,7 @@ struct SVideo {
     std::uint32_t sarNum = 0, sarDen = 0;
     std::uint32_t profile = MAIN_PROFILE, level = HIGH_LEVEL;
     std::uint32_t bitRate = 18000000, measured = 0;
+    std::uint32_t aspectCode = 3;  // as the stream writes it: MPEG-2 16:9
 };
 
 struct SAudio {
@@ -56,6 +57,7 @@ SVskStreamProbe MakeProbe(std::uint32_t format, const SVideo& v, const SAudio& a
         video.displayAspectDenominator = v.darDen;
         video.sampleAspectNumerator = v.sarNum;
         video.sampleAspectDenominator = v.sarDen;
+        video.aspectRatioCode = v.aspectCode;
         video.profile = v.profile;
         video.level = v.level;
         video.bitRate = v.bitRate;
@@ -110,12 +112,14 @@ const SCase CASES[] = {
      MakeProbe(1, With({}, [](SVideo& v) { v.bitRate = MPEG2_UNSTATED_BIT_RATE; }), {}), 18},
     {"a measured 30 Mbit/s is over the HD limit",
      MakeProbe(1, With({}, [](SVideo& v) { v.bitRate = 30000000, v.measured = 1; }), {}), -2},
-    {"1920x1080 at 1:1 samples is the 16:9 picture (the same facts)",
+    {"1920x1080 stating 16:9, whose samples are square all the same",
      MakeProbe(1, With({}, [](SVideo& v) { v.sarNum = v.sarDen = 1; }), {}), 18},
+    {"1920x1080 stating square samples: HD North America",
+     MakeProbe(1, With({}, [](SVideo& v) { v.sarNum = v.sarDen = 1, v.aspectCode = 1; }), {}), 6},
     {"720x576 at 1:1 samples: square, which SD Europe refuses",
      MakeProbe(1, With({}, [](SVideo& v) {
                    v.width = 720, v.height = 576, v.rateNum = 25, v.rateDen = 1, v.darNum = 5, v.darDen = 4;
-                   v.sarNum = v.sarDen = 1, v.level = MAIN_LEVEL, v.bitRate = 9000000;
+                   v.sarNum = v.sarDen = 1, v.aspectCode = 1, v.level = MAIN_LEVEL, v.bitRate = 9000000;
                }),
                MP2),
      -2},

@@ -150,6 +150,9 @@ TEST(MpegVideoHeaders, TheFactsFollowTheSequenceHeaderAndItsExtension)
         ASSERT_EQ(FindMpegVideoFacts(payload.data(), payload.size(), facts), EVideoSearch::Complete);
         EXPECT_EQ(facts.codec, VSK_PROBE_CODEC_MPEG2_VIDEO);
         EXPECT_EQ(facts.mpeg2Syntax, c.extension.has_value());
+        // Square samples and 16:9 are the same fractions at 1920x1080; the
+        // code written tells them apart.
+        EXPECT_EQ(facts.aspectRatioCode, c.header.aspectRatioInformation);
         ExpectFacts(facts, c.expected);
     }
 }

@@ -15,20 +15,18 @@ constexpr std::uint32_t INITIAL_BLOCK = 0x2000;
 constexpr std::uint8_t CONTINUITY_UNSET = 0xFF;
 constexpr std::uint8_t AFC_PAYLOAD_BIT = 0x01;
 
-// Stream ids of data streams: private_stream_1, private_stream_2 to the
-// last video stream, and the extended stream id.
-bool AcceptedStreamId(std::uint8_t id) noexcept
-{
-    return id == STREAM_ID_PRIVATE_STREAM_1 || (id >= STREAM_ID_PRIVATE_STREAM_2 && id <= STREAM_ID_VIDEO_LAST) ||
-           id == STREAM_ID_EXTENDED;
-}
-
 bool StartsWithStartCode(const std::uint8_t* p) noexcept
 {
     return p[0] == 0 && p[1] == 0 && p[2] == 1;
 }
 
 }  // namespace
+
+bool IsDataStreamId(std::uint8_t id) noexcept
+{
+    return id == STREAM_ID_PRIVATE_STREAM_1 || (id >= STREAM_ID_PRIVATE_STREAM_2 && id <= STREAM_ID_VIDEO_LAST) ||
+           id == STREAM_ID_EXTENDED;
+}
 
 bool IsVideoStreamType(std::uint8_t streamType) noexcept
 {
@@ -338,7 +336,7 @@ Result CPESPacketTs::CompleteUnits() noexcept
             DropOldestUnit(false);
             continue;
         }
-        if (parsed != RESULT_OK || !AcceptedStreamId(m_header.streamId)) {
+        if (parsed != RESULT_OK || !IsDataStreamId(m_header.streamId)) {
             DropOldestUnit(true);
             continue;
         }
@@ -387,6 +385,23 @@ void CPESPacketTs::ReleaseUnit() noexcept
     // as the first of that unit; a bounded unit's trailing bytes go with it.
     Consume(m_marks.empty() ? EndOffset() : std::max(unitEnd, m_marks.front().offset));
     CompleteUnits();
+}
+
+bool CPESPacketTs::OpenUnit(SOpenUnit& unit) const noexcept
+{
+    unit = SOpenUnit{};
+    if (m_completeUnits != 0 || m_marks.size() > 1)
+        return false;
+    unit.held = EndOffset() - CursorPosition();
+    if (m_marks.empty())
+        return unit.held == 0;
+    const SStartMark& mark = m_marks.front();
+    if (mark.offset != CursorPosition() || mark.packet >= m_positions.size())
+        return false;
+    unit.started = true;
+    unit.position = m_positions[mark.packet];
+    unit.bytes = AtOffset(mark.offset);
+    return true;
 }
 
 bool CPESPacketTs::UnfinishedUnitHeader(SPesHeader& header) const noexcept

@@ -44,6 +44,11 @@ inline constexpr std::uint32_t PES_CAPACITY_OTHER = 0x20000;
 // The four-byte audio header of 0x80 streams in SESF programs.
 inline constexpr std::uint32_t SESF_AUDIO_HEADER_BYTES = 4;
 
+// Stream ids of data streams, the only ones a unit may carry:
+// private_stream_1, private_stream_2 to the last video stream, and the
+// extended stream id.
+bool IsDataStreamId(std::uint8_t id) noexcept;
+
 // Whether units of this stream_type complete only when the next one starts.
 bool IsVideoStreamType(std::uint8_t streamType) noexcept;
 
@@ -121,6 +126,17 @@ public:
     // data. False when no such start is held or its header is not complete.
     bool UnfinishedUnitHeader(SPesHeader& header) const noexcept;
     const SSesfAudioHeader& SesfAudioHeader() const noexcept { return m_sesfAudio; }
+
+    // The unit under way while none waits and nothing else is held: the
+    // bytes collected for it (from its start code) and its first packet's
+    // position. False in any other state.
+    struct SOpenUnit {
+        bool started = false;
+        std::int64_t position = -1;
+        std::uint64_t held = 0;
+        const std::uint8_t* bytes = nullptr;
+    };
+    bool OpenUnit(SOpenUnit& unit) const noexcept;
 
 private:
     // A unit start: where its bytes begin among all bytes collected, and

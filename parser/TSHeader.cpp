@@ -181,14 +181,13 @@ Result CTSHeader::ReadPacketHeader() noexcept
     return RESULT_OK;
 }
 
-std::int32_t CTSHeader::ReadAdaptationField() noexcept
+std::int32_t ParseAdaptationField(const std::uint8_t* field, std::size_t available, SAdaptationField& a) noexcept
 {
-    m_adaptationDirty = true;
-    if (!HasBytes(1))
+    if (available < 1)
         return -1;
-    const std::uint8_t* q = m_cursor;
+    const std::uint8_t* q = field;
     const std::uint32_t length = *q++;
-    if (length > ADAPTATION_LENGTH_MAX || !HasBytes(1 + std::size_t{length}))
+    if (length > ADAPTATION_LENGTH_MAX || available < 1 + std::size_t{length})
         return -1;
     const std::uint8_t* const end = q + length;
     // Every optional part must lie inside the field: read past it, a part
@@ -197,7 +196,6 @@ std::int32_t CTSHeader::ReadAdaptationField() noexcept
         return static_cast<std::size_t>(limit - at) >= n;
     };
 
-    SAdaptationField& a = m_adaptation;
     a.adaptationFieldLength = static_cast<std::uint8_t>(length);
     if (length != 0) {
         const std::uint8_t flags = *q++;
@@ -268,9 +266,18 @@ std::int32_t CTSHeader::ReadAdaptationField() noexcept
             }
         }
     }
-    m_cursor = const_cast<std::uint8_t*>(end);
-    m_bitOffset = 0;
     return static_cast<std::int32_t>(length);
+}
+
+std::int32_t CTSHeader::ReadAdaptationField() noexcept
+{
+    m_adaptationDirty = true;
+    const std::int32_t length = ParseAdaptationField(m_cursor, Remaining(), m_adaptation);
+    if (length >= 0) {
+        m_cursor += 1 + length;
+        m_bitOffset = 0;
+    }
+    return length;
 }
 
 Result CTSHeader::ReadPointerField() noexcept

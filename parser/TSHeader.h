@@ -56,6 +56,12 @@ struct SAdaptationField {
     std::uint32_t piecewiseRate = 0;
 };
 
+// Reads the adaptation field at `field` (its length byte first), of which
+// `available` bytes are at hand, into `a` (fields not present are left as
+// they are). Its adaptation_field_length, or -1 when the field is malformed:
+// longer than a packet holds, or an optional part that does not fit inside it.
+std::int32_t ParseAdaptationField(const std::uint8_t* field, std::size_t available, SAdaptationField& a) noexcept;
+
 class CTSHeader : public CBuffer2
 {
 public:

@@ -1,5 +1,6 @@
 #include "TimeSeek.h"
 
+#include "SeekScan.h"
 #include "StreamReader.h"
 #include "UnitInfo.h"
 #include "VskMpegParser.h"
@@ -31,7 +32,7 @@ bool TakesPart(const SUnitInfo& unit) noexcept
         return false;
     if (unit.kind == STREAM_KIND_PROGRAM)
         return unit.header.streamId >= STREAM_ID_VIDEO_FIRST && unit.header.streamId <= STREAM_ID_VIDEO_LAST;
-    return unit.streamType == 0x01 || unit.streamType == 0x02 || unit.streamType == 0x1B;
+    return TimeSeekVideoType(unit.streamType);
 }
 
 struct SPassRequest {
@@ -45,6 +46,8 @@ struct SPassRequest {
     std::uint32_t backoff = 0;
     std::uint32_t durationMs = 0;
     std::uint32_t timeMs = 0;
+    // A seek pass goes on with the header scan once the demultiplexer runs.
+    bool scan = true;
 };
 
 struct SPassOutcome {
@@ -58,6 +61,8 @@ struct SPassOutcome {
     bool overshot = false;
     // The data read could not be told to be any kind of stream.
     bool undetected = false;
+    // The header scan gave up: the pass must be read again without it.
+    bool scanAbandoned = false;
 };
 
 // Compares one taking-part unit; true when the pass has its answer.
@@ -82,8 +87,28 @@ bool Compare(const SPassRequest& request, std::uint64_t pts, std::int64_t positi
     return false;
 }
 
-std::int32_t RunPass(const wchar_t* path, const SPassRequest& request, SPassOutcome& out,
-                     STimeSeekStats& stats) noexcept
+// Follows the header scan to the end of the bytes given: true when the pass
+// has its answer or the scan gave up (out.scanAbandoned).
+bool ScanUnits(CSeekScan& scan, const SPassRequest& request, std::int64_t offset, SPassOutcome& out) noexcept
+{
+    SUnitInfo unit;
+    for (;;) {
+        switch (scan.Next(unit)) {
+        case EScan::Unit:
+            if (TakesPart(unit) && Compare(request, unit.header.pts, offset + unit.position, out))
+                return true;
+            break;
+        case EScan::NeedMoreData:
+            return false;
+        case EScan::Abandoned:
+            out.scanAbandoned = true;
+            return true;
+        }
+    }
+}
+
+std::int32_t RunPassOnce(const wchar_t* path, const SPassRequest& request, SPassOutcome& out,
+                         STimeSeekStats& stats) noexcept
 {
     STimeSeekStats::SPassRead unused;
     STimeSeekStats::SPassRead& noted =
@@ -117,6 +142,10 @@ std::int32_t RunPass(const wchar_t* path, const SPassRequest& request, SPassOutc
     out.offset = offset;
     noted.offset = offset;
 
+    // Once the demultiplexer runs plainly, a seek pass follows the compared
+    // stream by its headers alone.
+    std::unique_ptr<CSeekScan> scan;
+    bool scanning = false;
     bool fed = false;
     for (;;) {
         const std::int64_t got = file.Read(buffer.get(), TIME_SEEK_READ_SIZE);
@@ -126,6 +155,12 @@ std::int32_t RunPass(const wchar_t* path, const SPassRequest& request, SPassOutc
             break;
         stats.bytesRead += static_cast<std::uint64_t>(got);
         noted.bytes += static_cast<std::uint64_t>(got);
+        if (scanning) {
+            scan->Append(buffer.get(), static_cast<std::size_t>(got));
+            if (ScanUnits(*scan, request, offset, out))
+                return VSK_PARSER_RESULT_OK;
+            continue;
+        }
         const Result fedResult = reader->Feed(buffer.get(), static_cast<std::uint32_t>(got));
         if (fedResult != RESULT_OK) {
             out.undetected = !fed && fedResult == ResultUnsupported;
@@ -144,13 +179,43 @@ std::int32_t RunPass(const wchar_t* path, const SPassRequest& request, SPassOutc
         }
         if (units < 0)
             return VSK_PARSER_RESULT_FAIL;
+        if (request.scan && !request.startPass) {
+            if (!scan)
+                scan.reset(new (std::nothrow) CSeekScan);
+            if (scan && scan->Begin(*reader)) {
+                scanning = true;
+                ++stats.scannedPasses;
+                if (ScanUnits(*scan, request, offset, out))
+                    return VSK_PARSER_RESULT_OK;
+            }
+        }
     }
     // The end of the file: the last unit examined answers. Units still
     // waiting in the reader are not examined.
     return VSK_PARSER_RESULT_OK;
 }
 
+// A pass; one the header scan gave up on is read again with the
+// demultiplexer alone.
+std::int32_t RunPass(const wchar_t* path, const SPassRequest& request, SPassOutcome& out,
+                     STimeSeekStats& stats) noexcept
+{
+    const std::int32_t result = RunPassOnce(path, request, out, stats);
+    if (result != VSK_PARSER_RESULT_OK || !out.scanAbandoned)
+        return result;
+    ++stats.scansAbandoned;
+    SPassRequest plain = request;
+    plain.scan = false;
+    out = SPassOutcome{};
+    return RunPassOnce(path, plain, out, stats);
+}
+
 }  // namespace
+
+bool TimeSeekVideoType(std::uint32_t streamType) noexcept
+{
+    return streamType == 0x01 || streamType == 0x02 || streamType == 0x1B;
+}
 
 std::int64_t TimeSeekStartOffset(std::int64_t size, std::uint32_t durationMs, std::uint32_t timeMs) noexcept
 {
@@ -178,7 +243,7 @@ std::int64_t PtsDistance(std::uint64_t pts, std::uint64_t firstPts) noexcept
 
 std::int32_t FindTimeSeekPosition(const wchar_t* path, std::uint32_t durationMs, std::uint32_t timeMs, bool flag,
                                   std::uint32_t* foundTimeMs, std::int64_t* bytePosition,
-                                  STimeSeekStats* stats) noexcept
+                                  STimeSeekStats* stats, ESeekReading reading) noexcept
 {
     if (durationMs == 0)
         return VSK_PARSER_RESULT_INVALIDARG;
@@ -196,6 +261,7 @@ std::int32_t FindTimeSeekPosition(const wchar_t* path, std::uint32_t durationMs,
     counted = STimeSeekStats{};
     try {
         SPassRequest request;
+        request.scan = reading == ESeekReading::HeaderScan;
         SPassOutcome first;
         std::int32_t result = RunPass(path, request, first, counted);
         if (result != VSK_PARSER_RESULT_OK)

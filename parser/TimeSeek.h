@@ -41,8 +41,25 @@ struct STimeSeekStats {
     };
     std::uint32_t passes = 0;
     std::uint64_t bytesRead = 0;
+    // Seek passes that went on with the header scan, and passes read again
+    // because the scan gave up.
+    std::uint32_t scannedPasses = 0;
+    std::uint32_t scansAbandoned = 0;
     SPassRead passReads[PASSES_NOTED];
 };
+
+// How a seek pass reads on once the demultiplexer has found the programs:
+// by the headers of the compared stream's packets (the answer is the same,
+// and the demultiplexer takes over again wherever the two could part), or
+// with the demultiplexer throughout.
+enum class ESeekReading
+{
+    HeaderScan,
+    Demultiplex,
+};
+
+// The stream types whose units the search compares in a transport stream.
+bool TimeSeekVideoType(std::uint32_t streamType) noexcept;
 
 // The offset at which the seek pass starts reading for time t of a file of
 // `size` bytes and `durationMs`: size / durationMs * t - 5 MiB, computed in
@@ -59,6 +76,7 @@ std::int64_t PtsDistance(std::uint64_t pts, std::uint64_t firstPts) noexcept;
 // E_INVALIDARG. `stats` may be null.
 std::int32_t FindTimeSeekPosition(const wchar_t* path, std::uint32_t durationMs, std::uint32_t timeMs, bool flag,
                                   std::uint32_t* foundTimeMs, std::int64_t* bytePosition,
-                                  STimeSeekStats* stats = nullptr) noexcept;
+                                  STimeSeekStats* stats = nullptr,
+                                  ESeekReading reading = ESeekReading::HeaderScan) noexcept;
 
 }  // namespace parser

@@ -115,6 +115,8 @@ public:
     // Where the packets of a PID go: the program and stream of an elementary
     // PID, or false.
     bool FindElementaryStream(std::uint16_t pid, std::uint32_t& program, std::uint32_t& stream) const noexcept;
+    // Whether packets of a PID go to the program map sections.
+    bool IsMapPid(std::uint16_t pid) const noexcept { return pid < PID_COUNT && m_routes[pid].role == ROUTE_MAP; }
 
 private:
     enum : std::uint8_t {

@@ -43,10 +43,24 @@ struct SAnswer {
     STimeSeekStats stats;
 };
 
-SAnswer Seek(const std::wstring& path, std::uint32_t durationMs, std::uint32_t timeMs)
+SAnswer SeekBy(ESeekReading reading, const std::wstring& path, std::uint32_t durationMs, std::uint32_t timeMs)
 {
     SAnswer a;
-    a.result = FindTimeSeekPosition(path.c_str(), durationMs, timeMs, false, &a.timeMs, &a.position, &a.stats);
+    a.result =
+        FindTimeSeekPosition(path.c_str(), durationMs, timeMs, false, &a.timeMs, &a.position, &a.stats, reading);
+    return a;
+}
+
+// Every search runs twice: the header scan must answer exactly as the
+// demultiplexer alone does.
+SAnswer Seek(const std::wstring& path, std::uint32_t durationMs, std::uint32_t timeMs)
+{
+    const SAnswer a = SeekBy(ESeekReading::HeaderScan, path, durationMs, timeMs);
+    const SAnswer plain = SeekBy(ESeekReading::Demultiplex, path, durationMs, timeMs);
+    EXPECT_EQ(a.result, plain.result) << "request " << timeMs << " ms";
+    EXPECT_EQ(a.timeMs, plain.timeMs) << "request " << timeMs << " ms";
+    EXPECT_EQ(a.position, plain.position) << "request " << timeMs << " ms";
+    EXPECT_EQ(plain.stats.scannedPasses, 0u);
     return a;
 }
 

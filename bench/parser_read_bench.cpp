@@ -7,8 +7,9 @@
 //   which reads and demultiplexes every packet and writes nothing. Goal: the
 //   parser at least twice FFmpeg's rate.
 // - Seeking by time at 10 %, 50 % and 90 % of the duration: CPU time per
-//   seek and bytes read per seek, beside a plain read of exactly the bytes
-//   the seek read (same offsets, 64 KiB reads) and beside
+//   seek and bytes read per seek, beside the same seek with the
+//   demultiplexer throughout (no header scan), a plain read of exactly the
+//   bytes the seek read (same offsets, 64 KiB reads) and
 //     ffprobe -v error -read_intervals T%+#1 -select_streams v
 //             -show_entries packet=pts,pos FILE
 //   Goal: a seek within 1.2 times the plain read of its bytes.
@@ -66,6 +67,7 @@ std::uint32_t g_durationMs = 0;
 // plain read's time, ffprobe's time.
 struct SSeekFigures {
     double seekMs = 0;
+    double demultiplexMs = 0;  // the same seek with the demultiplexer throughout
     double readMs = 0;
     double ffprobeMs = 0;
     std::uint64_t bytes = 0;
@@ -287,7 +289,7 @@ double CpuSeconds()
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
-void ParserSeek(benchmark::State& state)
+void Seek(benchmark::State& state, parser::ESeekReading reading)
 {
     const int index = static_cast<int>(state.range(0));
     const std::wstring path = g_file->path.wstring();
@@ -298,7 +300,8 @@ void ParserSeek(benchmark::State& state)
         std::int64_t position = 0;
         const double before = CpuSeconds();
         const std::int32_t result =
-            parser::FindTimeSeekPosition(path.c_str(), g_durationMs, SeekTime(index), false, &found, &position, &stats);
+            parser::FindTimeSeekPosition(path.c_str(), g_durationMs, SeekTime(index), false, &found, &position, &stats,
+                                         reading);
         cpu += CpuSeconds() - before;
         if (result != 0) {
             state.SkipWithError("the seek failed");
@@ -306,13 +309,31 @@ void ParserSeek(benchmark::State& state)
         }
         benchmark::DoNotOptimize(position);
     }
-    SSeekFigures& f = g_seeks[index];
-    f.seekMs = cpu * 1000 / static_cast<double>(state.iterations());
-    f.bytes = stats.bytesRead;
-    f.passes = stats.passes;
-    state.counters["cpu_ms"] = f.seekMs;
+    const double ms = cpu * 1000 / static_cast<double>(state.iterations());
+    state.counters["cpu_ms"] = ms;
     state.counters["MiB_read"] = static_cast<double>(stats.bytesRead) / (1 << 20);
     state.counters["passes"] = stats.passes;
+    state.counters["scanned_passes"] = stats.scannedPasses;
+    SSeekFigures& f = g_seeks[index];
+    if (reading == parser::ESeekReading::Demultiplex) {
+        f.demultiplexMs = ms;
+        return;
+    }
+    f.seekMs = ms;
+    f.bytes = stats.bytesRead;
+    f.passes = stats.passes;
+}
+
+// A seek as the library makes it: the header scan once the demultiplexer runs.
+void ParserSeek(benchmark::State& state)
+{
+    Seek(state, parser::ESeekReading::HeaderScan);
+}
+
+// The same seek with the demultiplexer throughout, for comparison.
+void ParserSeekDemultiplex(benchmark::State& state)
+{
+    Seek(state, parser::ESeekReading::Demultiplex);
 }
 
 // The bytes the seek read, read again in the same pieces and nothing else.
@@ -378,6 +399,7 @@ void FfprobeSeek(benchmark::State& state)
 BENCHMARK(ParserRead)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(FfmpegDemux)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 BENCHMARK(ParserSeek)->Unit(benchmark::kMillisecond)->DenseRange(0, 2)->MinTime(1.0);
+BENCHMARK(ParserSeekDemultiplex)->Unit(benchmark::kMillisecond)->DenseRange(0, 2)->MinTime(1.0);
 BENCHMARK(PlainRead)->Unit(benchmark::kMillisecond)->DenseRange(0, 2)->MinTime(1.0);
 BENCHMARK(FfprobeSeek)->Unit(benchmark::kMillisecond)->UseManualTime()->DenseRange(0, 2)->Iterations(5);
 
@@ -396,13 +418,14 @@ int main(int argc, char** argv)
             std::printf("parser %.0f MB/s, ffmpeg %.0f MB/s: the parser is %.2f times as fast (goal: 2)\n",
                         g_parserRate, g_ffmpegRate, g_parserRate / g_ffmpegRate);
         }
-        std::printf("\n| seek at | passes | MiB read | seek CPU ms | plain read CPU ms | seek / read | ffprobe ms |\n"
-                    "|---|---|---|---|---|---|---|\n");
+        std::printf("\n| seek at | passes | MiB read | seek CPU ms | plain read CPU ms | seek / read "
+                    "| demultiplexer throughout, CPU ms | ffprobe ms |\n"
+                    "|---|---|---|---|---|---|---|---|\n");
         for (int i = 0; i < 3; ++i) {
             const SSeekFigures& f = g_seeks[i];
-            std::printf("| %d %% | %u | %.2f | %.3f | %.3f | %.2f | %.1f |\n", SEEK_PERCENT[i], f.passes,
+            std::printf("| %d %% | %u | %.2f | %.3f | %.3f | %.2f | %.3f | %.1f |\n", SEEK_PERCENT[i], f.passes,
                         static_cast<double>(f.bytes) / (1 << 20), f.seekMs, f.readMs,
-                        f.readMs > 0 ? f.seekMs / f.readMs : 0.0, f.ffprobeMs);
+                        f.readMs > 0 ? f.seekMs / f.readMs : 0.0, f.demultiplexMs, f.ffprobeMs);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "benchmark failed: %s\n", e.what());

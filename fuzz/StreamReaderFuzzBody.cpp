@@ -246,6 +246,32 @@ void ProbeFile(const std::filesystem::path& file, std::size_t size) noexcept
     }
 }
 
+// The input repeated (whole 188-byte units of it, so its packets stay in
+// step) into a file long enough for a seek pass to hand over to the header
+// scan: the scan must answer exactly as the demultiplexer alone does.
+void CompareSeekReadings(const std::filesystem::path& file, const std::uint8_t* data, std::size_t size,
+                         std::uint32_t durationMs, std::uint32_t timeMs)
+{
+    constexpr std::size_t TILED_BYTES = 0x1C000;
+    const std::size_t piece = size >= 4 * 188 ? size / 188 * 188 : size;
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        for (std::size_t written = 0; written < TILED_BYTES; written += piece)
+            out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(piece));
+        if (!out)
+            return;
+    }
+    std::uint32_t found[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
+    std::int64_t position[2] = {-2, -2};
+    std::int32_t result[2] = {};
+    const parser::ESeekReading readings[2] = {parser::ESeekReading::HeaderScan, parser::ESeekReading::Demultiplex};
+    for (int i = 0; i < 2; ++i)
+        result[i] = parser::FindTimeSeekPosition(file.wstring().c_str(), durationMs, timeMs, false, &found[i],
+                                                 &position[i], nullptr, readings[i]);
+    if (result[0] != result[1] || found[0] != found[1] || position[0] != position[1])
+        g_faultHandler("the header scan answered otherwise than the demultiplexer");
+}
+
 // The whole input as a file, searched for a time it chooses: the search
 // must answer within the file or fail with one of its codes.
 void SeekInFile(const std::uint8_t* data, std::size_t size) noexcept
@@ -290,6 +316,7 @@ void SeekInFile(const std::uint8_t* data, std::size_t size) noexcept
             g_faultHandler("the time seek returned a code it does not have");
         }
         ProbeFile(file, size);
+        CompareSeekReadings(file, data, size, durationMs, timeMs);
     } catch (...) {
         // The file could not be written: nothing to search.
     }

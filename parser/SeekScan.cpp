@@ -16,7 +16,6 @@ namespace {
 
 constexpr std::uint32_t HEADER_BYTES = 4;
 constexpr std::uint32_t PAYLOAD_BYTES = TS_PACKET_SIZE - HEADER_BYTES;
-constexpr std::uint8_t CONTINUITY_UNSET = 0xFF;
 
 }  // namespace
 

@@ -13,6 +13,12 @@
 // searched like any other; a unit up to 2^30 ticks (about 3.3 hours) before
 // the first one counts as before it.
 //
+// A seek pass reads with the demultiplexer until it has found the programs;
+// from then on, when one video stream is compared, it follows that stream by
+// its packet headers alone (CSeekScan), which gives the same units at a small
+// part of the cost. Wherever the two could part, the pass is read again with
+// the demultiplexer alone.
+//
 // When the pass from the estimate already starts past the request (its
 // first video unit is later), or finds no video unit at all, it is run
 // again from further back: 5 MiB before the estimate, then 10, 20, ... and

@@ -398,6 +398,7 @@ TEST_P(RecordingTest, TimeSeekAnswersAreFfprobesPackets)
     const std::uint32_t durationMs = static_cast<std::uint32_t>(last / 90 + 40);
     const std::wstring path = vsktest::RecordingPath(GetParam()).wstring();
     constexpr std::uint32_t REQUESTS = 24;
+    std::uint32_t scanned = 0;
     for (std::uint32_t i = 0; i < REQUESTS; ++i) {
         // From just after the start to beyond the last picture.
         const std::uint32_t timeMs = 1 + static_cast<std::uint32_t>(std::uint64_t{durationMs + 200} * i / (REQUESTS - 1));
@@ -409,12 +410,21 @@ TEST_P(RecordingTest, TimeSeekAnswersAreFfprobesPackets)
             ++answer;
         std::uint32_t foundMs = 0;
         std::int64_t position = -1;
-        ASSERT_EQ(FindTimeSeekPosition(path.c_str(), durationMs, timeMs, false, &foundMs, &position), 0);
+        STimeSeekStats stats;
+        ASSERT_EQ(FindTimeSeekPosition(path.c_str(), durationMs, timeMs, false, &foundMs, &position, &stats), 0);
         EXPECT_EQ(position, examined[answer].pos);
         const std::int64_t distance =
             PtsDistance(static_cast<std::uint64_t>(examined[answer].pts), static_cast<std::uint64_t>(first));
         EXPECT_EQ(foundMs, static_cast<std::uint32_t>(std::max<std::int64_t>(0, distance / 90)));
+        EXPECT_EQ(stats.scansAbandoned, 0u);
+        scanned += stats.scannedPasses;
     }
+    // Transport streams are searched by the header scan, from the first
+    // piece of each seek pass on.
+    if (IsProgramStream())
+        EXPECT_EQ(scanned, 0u);
+    else
+        EXPECT_GT(scanned, REQUESTS / 2);
 }
 
 TEST_P(RecordingTest, IsTheRecordingItClaimsToBe)

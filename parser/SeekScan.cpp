@@ -62,11 +62,10 @@ bool CSeekScan::Begin(const CStreamReader& reader) noexcept
     if (assembler == nullptr)
         return false;
     CPESPacketTs::SOpenUnit open;
-    if (!assembler->OpenUnit(open) || open.held > assembler->Limit())
+    if (assembler->Limit() < PAYLOAD_BYTES || !assembler->OpenUnit(open) || open.held > assembler->Limit())
         return false;
 
     m_use.fill(USE_NONE);
-    m_use[videoPid] = USE_VIDEO;
     m_videoPid = videoPid;
     m_use[PID_DIT] = USE_STOP;
     // A map PID that only network entries list never changes anything; one
@@ -144,9 +143,8 @@ EScan CSeekScan::Next(SUnitInfo& unit) noexcept
     std::int64_t position = m_position;
     std::uint8_t last = m_lastContinuity;
     std::uint64_t held = m_held;
-    const bool roomy = m_limit >= PAYLOAD_BYTES;
-    const std::uint64_t plainHeld = roomy ? m_limit - PAYLOAD_BYTES : 0;
-    bool plainUnit = roomy && m_unitStarted && m_headLength == HEAD_BYTES;
+    const std::uint64_t plainHeld = m_limit - PAYLOAD_BYTES;
+    bool plainUnit = m_unitStarted && m_headLength == HEAD_BYTES;
     while (static_cast<std::size_t>(m_end - next) >= m_stride) {
         const std::uint8_t* const header = next + m_prefix;
         const std::uint32_t pid = ((header[1] & 0x1Fu) << 8) | header[2];
@@ -174,7 +172,7 @@ EScan CSeekScan::Next(SUnitInfo& unit) noexcept
         position += m_stride;
         last = m_lastContinuity;
         held = m_held;
-        plainUnit = roomy && m_unitStarted && m_headLength == HEAD_BYTES;
+        plainUnit = m_unitStarted && m_headLength == HEAD_BYTES;
         if (scanned != EScan::NeedMoreData) {
             m_next = next;
             m_position = position;
@@ -201,11 +199,11 @@ EScan CSeekScan::Packet(const std::uint8_t* p, std::int64_t position, SUnitInfo&
     if ((header[1] & 0x80u) != 0)
         return EScan::NeedMoreData;
     const std::uint16_t pid = static_cast<std::uint16_t>(((header[1] & 0x1Fu) << 8) | header[2]);
+    if (pid == m_videoPid)
+        return VideoPacket(header, position, unit);
     switch (m_use[pid]) {
     case USE_NONE:
         return EScan::NeedMoreData;
-    case USE_VIDEO:
-        return VideoPacket(header, position, unit);
     case USE_MAP:
         return PlainMapRepeat(header) ? EScan::NeedMoreData : EScan::Abandoned;
     default:

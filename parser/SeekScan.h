@@ -58,9 +58,10 @@ public:
     EScan Next(SUnitInfo& unit) noexcept;
 
 private:
+    // What a packet of a PID other than the compared stream's means to the
+    // scan: nothing, a map section to check, or the end of the scan.
     enum : std::uint8_t {
         USE_NONE = 0,
-        USE_VIDEO,
         USE_MAP,
         USE_STOP,
     };

@@ -115,22 +115,6 @@ std::string PercentEncode(std::string_view text)
     return out;
 }
 
-std::string HtmlEscape(std::string_view text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
 bool IsSafeFileName(std::string_view name)
 {
     if (name.empty() || name == "." || name == ".." || name.size() > 255)

@@ -37,7 +37,6 @@ namespace mediahost::http {
 bool PercentDecode(std::string_view text, std::string& out, bool plusIsSpace = false);
 // Every byte but unreserved characters escaped (for links).
 std::string PercentEncode(std::string_view text);
-std::string HtmlEscape(std::string_view text);
 
 // Splits "/NAME?QUERY". False when the target does not name a single file of
 // the folder; `name` is then empty.

@@ -1,6 +1,7 @@
 #include "MediaServer.h"
 
 #include "HttpRules.h"
+#include "TextEscape.h"
 #include "Utf8.h"
 #include "platform/com_holders.h"
 
@@ -262,14 +263,14 @@ private:
                 continue;
             const std::string name = Utf8FromPath(file.filename());
             std::error_code ec;
-            html += "<tr><td>" + http::HtmlEscape(name) + "</td><td>" + std::to_string(fs::file_size(file, ec)) +
-                    "</td><td>" + http::HtmlEscape(DescribeFacts(recording)) + "</td><td>";
+            html += "<tr><td>" + EscapeMarkup(name) + "</td><td>" + std::to_string(fs::file_size(file, ec)) +
+                    "</td><td>" + EscapeMarkup(DescribeFacts(recording)) + "</td><td>";
             for (const STarget& t : targets) {
                 const std::string href = "/" + http::PercentEncode(name) +
                                          (t.DlnaName().empty() ? "" : "?profile=" + http::PercentEncode(t.DlnaName()));
-                html += "<a href=\"" + http::HtmlEscape(href) + "\">" +
-                        http::HtmlEscape(t.DlnaName().empty() ? "(no profile name)" : t.DlnaName()) + "</a> " +
-                        http::HtmlEscape(t.mimeType) + (t.flag2 ? ", time seek" : "") + "<br>";
+                html += "<a href=\"" + EscapeMarkup(href) + "\">" +
+                        EscapeMarkup(t.DlnaName().empty() ? "(no profile name)" : t.DlnaName()) + "</a> " +
+                        EscapeMarkup(t.mimeType) + (t.flag2 ? ", time seek" : "") + "<br>";
             }
             html += "</td></tr>\n";
         }

@@ -15,6 +15,7 @@
 #include "ComponentHost.h"
 #include "HttpRules.h"
 #include "MediaServer.h"
+#include "TextEscape.h"
 #include "Utf8.h"
 #include "platform/com_holders.h"
 #include "platform/terminal.h"
@@ -38,25 +39,6 @@ namespace fs = std::filesystem;
 
 // ---------------------------------------------------------------------------
 // Output helpers.
-
-std::string JsonString(std::string_view text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", u);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 std::string Fraction(std::uint32_t numerator, std::uint32_t denominator)
 {

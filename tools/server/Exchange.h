@@ -1,0 +1,51 @@
+// What a protocol piece of the media server sees of one HTTP request, and
+// what it answers: plain values, no socket. The dispatcher reads a request
+// off its connection, hands it to the piece its path names, and writes the
+// answer; so every piece can be tested, and fuzzed, without a network.
+#pragma once
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace mediahost::server {
+
+using SHeaders = std::vector<std::pair<std::string, std::string>>;
+
+struct SRequest {
+    std::string method;  // as sent: "GET", "HEAD", "POST", "SUBSCRIBE", ...
+    std::string path;    // the target's path, still percent-encoded ("/upnp/control/ContentDirectory")
+    std::string query;   // after '?', without it
+    SHeaders headers;    // as sent, in order
+    std::string body;    // the body of a POST (SOAP); empty otherwise
+    std::string host;    // "ADDR:PORT" the client reached this server at, for URLs in answers
+    std::string peer;    // "ADDR:PORT" of the client
+    unsigned version = 11;  // 10 or 11
+
+    // The first header of that name (names compare without regard to case).
+    std::optional<std::string_view> Header(std::string_view name) const
+    {
+        for (const auto& [key, value] : headers) {
+            if (key.size() == name.size() &&
+                std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
+                    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+                }))
+                return std::string_view(value);
+        }
+        return std::nullopt;
+    }
+};
+
+struct SAnswer {
+    unsigned status = 200;
+    std::string contentType;  // empty: no Content-Type
+    SHeaders headers;         // besides Content-Type, Content-Length, Server, Date and Connection
+    std::string body;         // not sent for HEAD; Content-Length is its size either way
+    std::string log;          // the one log line's tail: what was answered, or why refused
+};
+
+}  // namespace mediahost::server

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,10 @@ struct SAnswer {
     SHeaders headers;         // besides Content-Type, Content-Length, Server, Date and Connection
     std::string body;         // not sent for HEAD; Content-Length is its size either way
     std::string log;          // the one log line's tail: what was answered, or why refused
+    // Run once the answer has been written (or its write failed); empty for
+    // most answers. An event subscription's initial event waits for it, as
+    // it must not reach the subscriber before the SID it carries.
+    std::function<void()> sent;
 };
 
 }  // namespace mediahost::server

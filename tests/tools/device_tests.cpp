@@ -163,8 +163,8 @@ TEST(ServiceRows, ArgumentsNameDeclaredVariablesInBeforeOut)
             bool out = false;
             for (const SArgument& argument : action.arguments) {
                 EXPECT_TRUE(declared.count(argument.relatedStateVariable)) << action.name << " " << argument.name;
-                EXPECT_FALSE(out && argument.direction == EDirection::IN) << action.name << " " << argument.name;
-                out = out || argument.direction == EDirection::OUT;
+                EXPECT_FALSE(out && argument.direction == EDirection::ARGUMENT_IN ) << action.name << " " << argument.name;
+                out = out || argument.direction == EDirection::ARGUMENT_OUT;
             }
         }
     }

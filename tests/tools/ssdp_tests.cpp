@@ -266,7 +266,7 @@ TEST(SsdpAddresses, AnswerEachAskerWithTheAddressItCanReach)
     // Multicast goes out of, and is joined on, the interface's own address.
     const auto loopbackAlias = ServedAddresses(machine, Ip("127.0.0.2"));
     ASSERT_EQ(loopbackAlias.size(), 1u);
-    EXPECT_EQ(loopbackAlias[0].interface, Ip("127.0.0.1"));
+    EXPECT_EQ(loopbackAlias[0].interfaceAddress, Ip("127.0.0.1"));
     EXPECT_EQ(ServedAddresses(machine, 0).size(), 4u);
 }
 

@@ -51,7 +51,7 @@ std::string ServiceDescription(const SServiceRow& service)
         xml += "<action>" + Element("name", action.name) + "<argumentList>";
         for (const SArgument& argument : action.arguments) {
             xml += "<argument>" + Element("name", argument.name) +
-                   Element("direction", argument.direction == EDirection::IN ? "in" : "out") +
+                   Element("direction", argument.direction == EDirection::ARGUMENT_IN ? "in" : "out") +
                    Element("relatedStateVariable", argument.relatedStateVariable) + "</argument>";
         }
         xml += "</argumentList></action>\n";

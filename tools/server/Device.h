@@ -32,7 +32,8 @@ struct SStateVariable {
     std::span<const std::string_view> allowedValues;  // empty: any value of the type
 };
 
-enum class EDirection { IN, OUT };
+// (Not IN and OUT: Windows headers define both as macros.)
+enum class EDirection { ARGUMENT_IN, ARGUMENT_OUT };
 
 struct SArgument {
     std::string_view name;
@@ -77,20 +78,20 @@ inline constexpr SStateVariable CONTENT_DIRECTORY_VARIABLES[] = {
 };
 
 inline constexpr SArgument BROWSE_ARGUMENTS[] = {
-    {"ObjectID",       EDirection::IN,  "A_ARG_TYPE_ObjectID"},
-    {"BrowseFlag",     EDirection::IN,  "A_ARG_TYPE_BrowseFlag"},
-    {"Filter",         EDirection::IN,  "A_ARG_TYPE_Filter"},
-    {"StartingIndex",  EDirection::IN,  "A_ARG_TYPE_Index"},
-    {"RequestedCount", EDirection::IN,  "A_ARG_TYPE_Count"},
-    {"SortCriteria",   EDirection::IN,  "A_ARG_TYPE_SortCriteria"},
-    {"Result",         EDirection::OUT, "A_ARG_TYPE_Result"},
-    {"NumberReturned", EDirection::OUT, "A_ARG_TYPE_Count"},
-    {"TotalMatches",   EDirection::OUT, "A_ARG_TYPE_Count"},
-    {"UpdateID",       EDirection::OUT, "A_ARG_TYPE_UpdateID"},
+    {"ObjectID",       EDirection::ARGUMENT_IN,  "A_ARG_TYPE_ObjectID"},
+    {"BrowseFlag",     EDirection::ARGUMENT_IN,  "A_ARG_TYPE_BrowseFlag"},
+    {"Filter",         EDirection::ARGUMENT_IN,  "A_ARG_TYPE_Filter"},
+    {"StartingIndex",  EDirection::ARGUMENT_IN,  "A_ARG_TYPE_Index"},
+    {"RequestedCount", EDirection::ARGUMENT_IN,  "A_ARG_TYPE_Count"},
+    {"SortCriteria",   EDirection::ARGUMENT_IN,  "A_ARG_TYPE_SortCriteria"},
+    {"Result",         EDirection::ARGUMENT_OUT, "A_ARG_TYPE_Result"},
+    {"NumberReturned", EDirection::ARGUMENT_OUT, "A_ARG_TYPE_Count"},
+    {"TotalMatches",   EDirection::ARGUMENT_OUT, "A_ARG_TYPE_Count"},
+    {"UpdateID",       EDirection::ARGUMENT_OUT, "A_ARG_TYPE_UpdateID"},
 };
-inline constexpr SArgument SEARCH_CAPABILITIES_ARGUMENTS[] = {{"SearchCaps", EDirection::OUT, "SearchCapabilities"}};
-inline constexpr SArgument SORT_CAPABILITIES_ARGUMENTS[] = {{"SortCaps", EDirection::OUT, "SortCapabilities"}};
-inline constexpr SArgument SYSTEM_UPDATE_ID_ARGUMENTS[] = {{"Id", EDirection::OUT, "SystemUpdateID"}};
+inline constexpr SArgument SEARCH_CAPABILITIES_ARGUMENTS[] = {{"SearchCaps", EDirection::ARGUMENT_OUT, "SearchCapabilities"}};
+inline constexpr SArgument SORT_CAPABILITIES_ARGUMENTS[] = {{"SortCaps", EDirection::ARGUMENT_OUT, "SortCapabilities"}};
+inline constexpr SArgument SYSTEM_UPDATE_ID_ARGUMENTS[] = {{"Id", EDirection::ARGUMENT_OUT, "SystemUpdateID"}};
 
 inline constexpr SAction CONTENT_DIRECTORY_ACTIONS[] = {
     {"Browse",                BROWSE_ARGUMENTS},
@@ -114,19 +115,19 @@ inline constexpr SStateVariable CONNECTION_MANAGER_VARIABLES[] = {
 };
 
 inline constexpr SArgument PROTOCOL_INFO_ARGUMENTS[] = {
-    {"Source", EDirection::OUT, "SourceProtocolInfo"},
-    {"Sink",   EDirection::OUT, "SinkProtocolInfo"},
+    {"Source", EDirection::ARGUMENT_OUT, "SourceProtocolInfo"},
+    {"Sink",   EDirection::ARGUMENT_OUT, "SinkProtocolInfo"},
 };
-inline constexpr SArgument CONNECTION_IDS_ARGUMENTS[] = {{"ConnectionIDs", EDirection::OUT, "CurrentConnectionIDs"}};
+inline constexpr SArgument CONNECTION_IDS_ARGUMENTS[] = {{"ConnectionIDs", EDirection::ARGUMENT_OUT, "CurrentConnectionIDs"}};
 inline constexpr SArgument CONNECTION_INFO_ARGUMENTS[] = {
-    {"ConnectionID",          EDirection::IN,  "A_ARG_TYPE_ConnectionID"},
-    {"RcsID",                 EDirection::OUT, "A_ARG_TYPE_RcsID"},
-    {"AVTransportID",         EDirection::OUT, "A_ARG_TYPE_AVTransportID"},
-    {"ProtocolInfo",          EDirection::OUT, "A_ARG_TYPE_ProtocolInfo"},
-    {"PeerConnectionManager", EDirection::OUT, "A_ARG_TYPE_ConnectionManager"},
-    {"PeerConnectionID",      EDirection::OUT, "A_ARG_TYPE_ConnectionID"},
-    {"Direction",             EDirection::OUT, "A_ARG_TYPE_Direction"},
-    {"Status",                EDirection::OUT, "A_ARG_TYPE_ConnectionStatus"},
+    {"ConnectionID",          EDirection::ARGUMENT_IN,  "A_ARG_TYPE_ConnectionID"},
+    {"RcsID",                 EDirection::ARGUMENT_OUT, "A_ARG_TYPE_RcsID"},
+    {"AVTransportID",         EDirection::ARGUMENT_OUT, "A_ARG_TYPE_AVTransportID"},
+    {"ProtocolInfo",          EDirection::ARGUMENT_OUT, "A_ARG_TYPE_ProtocolInfo"},
+    {"PeerConnectionManager", EDirection::ARGUMENT_OUT, "A_ARG_TYPE_ConnectionManager"},
+    {"PeerConnectionID",      EDirection::ARGUMENT_OUT, "A_ARG_TYPE_ConnectionID"},
+    {"Direction",             EDirection::ARGUMENT_OUT, "A_ARG_TYPE_Direction"},
+    {"Status",                EDirection::ARGUMENT_OUT, "A_ARG_TYPE_ConnectionStatus"},
 };
 
 inline constexpr SAction CONNECTION_MANAGER_ACTIONS[] = {

@@ -198,7 +198,7 @@ std::uint32_t ConfigId(std::string_view description)
 std::optional<std::size_t> AnsweringAddress(const std::vector<SServedAddress>& served, std::uint32_t asker)
 {
     for (std::size_t i = 0; i < served.size(); ++i) {
-        if ((served[i].interface & served[i].mask) == (asker & served[i].mask))
+        if ((served[i].interfaceAddress & served[i].mask) == (asker & served[i].mask))
             return i;
     }
     return std::nullopt;

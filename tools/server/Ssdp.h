@@ -101,7 +101,7 @@ std::uint32_t ConfigId(std::string_view description);
 // An address the server answers on, and the network it reaches.
 struct SServedAddress {
     std::uint32_t address = 0;    // where HTTP listens: LOCATION's host
-    std::uint32_t interface = 0;  // the interface's own address: multicast goes out and is joined there
+    std::uint32_t interfaceAddress = 0;  // the interface's own address: multicast goes out and is joined there
     std::uint32_t mask = 0;
     bool loopback = false;
 };

@@ -68,11 +68,11 @@ struct CSsdpService::SImpl {
         }
         const auto group = net::ip::make_address_v4(ssdp::SSDP_GROUP);
         for (const ssdp::SServedAddress& served : options.served) {
-            const auto interface = net::ip::address_v4(served.interface);
-            receiver.set_option(net::ip::multicast::join_group(group, interface), ec);
+            const auto outbound = net::ip::address_v4(served.interfaceAddress);
+            receiver.set_option(net::ip::multicast::join_group(group, outbound), ec);
             // A second address of an interface already joined is no failure.
             if (ec && ec != net::error::address_in_use) {
-                Log("not on " + interface.to_string() + ": cannot join the group there: " + ec.message());
+                Log("not on " + outbound.to_string() + ": cannot join the group there: " + ec.message());
                 continue;
             }
             auto sender = std::make_unique<SSender>(SSender{served, udp::socket(io), {}});
@@ -84,16 +84,16 @@ struct CSsdpService::SImpl {
             // The interface must be set, or the system would pick one by its
             // routes: announcements go only where the server is served.
             if (!ec)
-                socket.set_option(net::ip::multicast::outbound_interface(interface), ec);
+                socket.set_option(net::ip::multicast::outbound_interface(outbound), ec);
             if (!ec)
                 socket.set_option(net::ip::multicast::hops(2), ec);
             if (!ec)
                 socket.set_option(net::ip::multicast::enable_loopback(true), ec);
             if (ec) {
-                Log("not on " + interface.to_string() + ": " + ec.message());
+                Log("not on " + outbound.to_string() + ": " + ec.message());
                 continue;
             }
-            Log("on " + interface.to_string() + ", LOCATION " + sender->location);
+            Log("on " + outbound.to_string() + ", LOCATION " + sender->location);
             senders.push_back(std::move(sender));
         }
         if (senders.empty()) {

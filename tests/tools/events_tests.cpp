@@ -157,8 +157,9 @@ TEST(EventSubscriptions, GetTheInitialEventAfterTheAnswerThenOnlyChanges)
               200u);
     SVariables values = {{"SystemUpdateID", "7"}, {"ContainerUpdateIDs", ""}};
     EXPECT_TRUE(table.Due(t0, {values, {}}).empty()) << "before the SUBSCRIBE answer went out";
-    table.Answered("uuid:s");
-    auto due = table.Due(t0 + 10ms, {values, {}});
+    table.Answered("uuid:s", t0 + 10ms);
+    EXPECT_TRUE(table.Due(t0 + 200ms, {values, {}}).empty()) << "the subscriber may not have read its SID yet";
+    auto due = table.Due(t0 + 310ms, {values, {}});
     ASSERT_EQ(due.size(), 1u);
     EXPECT_EQ(due[0].seq, 0u);
     EXPECT_EQ(due[0].variables, values);

@@ -1,5 +1,7 @@
 #include "Device.h"
 
+#include "Dispatcher.h"
+
 #include <boost/uuid/name_generator_sha1.hpp>
 #include <boost/uuid/string_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
@@ -50,9 +52,11 @@ SDeviceIdentity MakeDeviceIdentity(std::string_view machine, std::string_view ho
     identity.modelName = "VskMediaHost";
     identity.modelNumber = MODEL_VERSION;
     identity.modelDescription = "DLNA media server for MPEG transport-stream recordings";
-    // UDA 1.0 on the wire, which every DLNA 1.5 client reads; the extra
-    // 1.1 headers the SSDP messages carry are ignored by 1.0 readers.
-    identity.server = std::string(systemVersion) + " UPnP/1.0 DLNADOC/1.50 VskMediaHost/" + MODEL_VERSION;
+    // UDA's "OS/version UPnP/1.0 product/version", with the tokens of the
+    // HTTP answers' Server: UDA 1.0 on the wire, which every DLNA 1.5 client
+    // reads (the 1.1 headers the SSDP messages carry are ignored by 1.0
+    // readers).
+    identity.server = std::string(systemVersion) + " " + std::string(SERVER_NAME);
     return identity;
 }
 

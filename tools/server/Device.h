@@ -159,7 +159,7 @@ struct SDeviceIdentity {
     std::string modelName;
     std::string modelNumber;
     std::string modelDescription;
-    std::string server;  // the SERVER header: "Linux/6.1 UPnP/1.0 DLNADOC/1.50 VskMediaHost/1.0"
+    std::string server;  // SSDP's SERVER: "Linux/6.1 VskMediaHost/1.0 UPnP/1.0 DLNADOC/1.50"
 };
 
 // The device UUID (no "uuid:" prefix) for a machine identifier and the

@@ -78,8 +78,7 @@ SAnswer CEventPublisher::Handle(const SRequest& request)
         SAnswer answer = m_subscriptions.Handle(service, request, CSubscriptions::Clock::now(), sid);
         if (answer.status == 200 && !request.Header("SID")) {
             answer.sent = [this, sid] {
-                m_subscriptions.Answered(sid);
-                m_wake.notify_all();
+                m_subscriptions.Answered(sid, CSubscriptions::Clock::now());
             };
         }
         return answer;

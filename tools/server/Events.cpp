@@ -179,7 +179,7 @@ SAnswer CSubscriptions::Handle(std::size_t service, const SRequest& request, Clo
     SSubscription subscription;
     subscription.service = service;
     subscription.callbacks = std::move(*callbacks);
-    subscription.created = now;
+    subscription.initialAt = now + INITIAL_EVENT_FALLBACK;
     subscription.expires = now + timeout;
     m_subscriptions[newSid] = std::move(subscription);
     SAnswer answer;
@@ -189,12 +189,12 @@ SAnswer CSubscriptions::Handle(std::size_t service, const SRequest& request, Clo
     return answer;
 }
 
-void CSubscriptions::Answered(const std::string& sid)
+void CSubscriptions::Answered(const std::string& sid, Clock::time_point now)
 {
     std::lock_guard guard(m_lock);
     const auto found = m_subscriptions.find(sid);
     if (found != m_subscriptions.end())
-        found->second.answered = true;
+        found->second.initialAt = std::min(found->second.initialAt, now + INITIAL_EVENT_DELAY);
 }
 
 std::vector<CSubscriptions::SDelivery> CSubscriptions::Due(Clock::time_point now,
@@ -209,7 +209,7 @@ std::vector<CSubscriptions::SDelivery> CSubscriptions::Due(Clock::time_point now
         const SVariables& values = current[s.service];
         SDelivery delivery;
         if (!s.initialSent) {
-            if (!s.answered && now < s.created + INITIAL_EVENT_FALLBACK)
+            if (now < s.initialAt)
                 continue;
             delivery.variables = values;
             s.initialSent = true;

@@ -20,9 +20,12 @@
 //   send requests to another network. URLs that fail that are left out; a
 //   subscription needs one that passes. At most four are kept, tried in
 //   order.
-// - The initial event (SEQ 0, every evented variable) goes once the
-//   SUBSCRIBE answer has been written (Answered), or a second after the
-//   subscription when the caller never says so. Later events carry the
+// - The initial event (SEQ 0, every evented variable) goes a moment
+//   (INITIAL_EVENT_DELAY) after the SUBSCRIBE answer has been written
+//   (Answered), or a second after the subscription when the caller never
+//   says so. Not at once: a subscriber reads the SID from that answer, and
+//   one that takes the event first drops it as nobody's (GUPnP answers
+//   such an event 200 and forgets it). Later events carry the
 //   variables whose value changed, at most one each two seconds per
 //   subscription (the moderated rate of SystemUpdateID and
 //   ContainerUpdateIDs); SEQ counts on and wraps to 1. A failed delivery
@@ -47,6 +50,7 @@
 namespace mediahost::server {
 
 inline constexpr std::size_t MAX_SUBSCRIPTIONS = 64;  // per service
+inline constexpr std::chrono::milliseconds INITIAL_EVENT_DELAY{300};
 
 // One CALLBACK URL, read.
 struct SCallback {
@@ -75,8 +79,9 @@ public:
     // SUBSCRIBE or UNSUBSCRIBE for service `service` (an index into
     // SERVICES); `newSid` ("uuid:...") names the subscription if one is made.
     SAnswer Handle(std::size_t service, const SRequest& request, Clock::time_point now, const std::string& newSid);
-    // The SUBSCRIBE answer of `sid` has gone out: its initial event may follow.
-    void Answered(const std::string& sid);
+    // The SUBSCRIBE answer of `sid` has gone out at `now`: its initial
+    // event may follow.
+    void Answered(const std::string& sid, Clock::time_point now);
 
     struct SDelivery {
         std::string sid;
@@ -95,10 +100,9 @@ private:
     struct SSubscription {
         std::size_t service = 0;
         std::vector<SCallback> callbacks;
-        Clock::time_point created;
+        Clock::time_point initialAt;  // when the initial event may go
         Clock::time_point expires;
         Clock::time_point lastEvent;
-        bool answered = false;
         bool initialSent = false;
         std::uint32_t seq = 0;  // of the next event
         SVariables sent;        // the values as the subscriber last heard them

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstdio>
 
 namespace mediahost::server::ssdp {
 namespace {
@@ -167,23 +166,6 @@ std::vector<std::size_t> MatchingRows(std::string_view target, const SAdvertiser
             rows.push_back(i);
     }
     return rows;
-}
-
-std::string DateHeader(std::chrono::system_clock::time_point when)
-{
-    using namespace std::chrono;
-    static constexpr const char* DAYS[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static constexpr const char* MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const sys_days day = floor<days>(when);
-    const year_month_day date{day};
-    const hh_mm_ss time{floor<seconds>(when - day)};
-    char text[40];
-    std::snprintf(text, sizeof text, "%s, %02u %s %04d %02d:%02d:%02d GMT", DAYS[weekday(day).c_encoding()],
-                  static_cast<unsigned>(date.day()), MONTHS[static_cast<unsigned>(date.month()) - 1],
-                  static_cast<int>(date.year()), static_cast<int>(time.hours().count()),
-                  static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
-    return text;
 }
 
 std::uint32_t ConfigId(std::string_view description)

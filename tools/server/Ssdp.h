@@ -28,7 +28,6 @@
 
 #include "Device.h"
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -90,9 +89,6 @@ SSearch ReadSearch(std::string_view datagram);
 
 // Indices into NOTIFICATIONS of the rows a search target asks for.
 std::vector<std::size_t> MatchingRows(std::string_view target, const SAdvertiser& device);
-
-// "Sun, 06 Nov 1994 08:49:37 GMT", as HTTP dates are written.
-std::string DateHeader(std::chrono::system_clock::time_point when);
 
 // A configuration id for a description document (a hash of its text,
 // within 0 to 16777215 as UDA 1.1 wants it).

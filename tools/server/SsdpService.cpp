@@ -1,5 +1,6 @@
 #include "SsdpService.h"
 
+#include "HttpRules.h"
 #include "platform/network.h"
 
 #include <utility>  // Boost.Asio of Debian 12 uses std::exchange without it
@@ -8,6 +9,7 @@
 
 #include <array>
 #include <chrono>
+#include <ctime>
 #include <random>
 #include <thread>
 
@@ -186,7 +188,7 @@ struct CSsdpService::SImpl {
             --pending;
             if (ec)
                 return;
-            const std::string date = ssdp::DateHeader(std::chrono::system_clock::now());
+            const std::string date = http::HttpDate(std::time(nullptr));
             std::size_t sent = 0;
             for (std::size_t row : rows) {
                 boost::system::error_code error;

@@ -30,6 +30,12 @@ std::uint64_t HeapBytesInUse();
 bool GetEnvironment(const wchar_t* name, std::wstring& value);
 bool SetEnvironment(const wchar_t* name, const wchar_t* value);
 
+// The program's arguments (argv[0] included) as UTF-8 text. Windows reads
+// the wide command line, as the C runtime splits it: its argv holds the
+// ANSI code page's rendering, which loses every character outside it.
+// POSIX: argv as it is.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
 // A started program. Windows: CreateProcessW with each argument quoted as
 // the C runtime parses it; POSIX: posix_spawn. The child inherits the
 // environment and the standard streams.

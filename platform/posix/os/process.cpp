@@ -25,6 +25,11 @@ std::uint32_t CurrentThreadId()
     return static_cast<std::uint32_t>(::syscall(SYS_gettid));
 }
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 bool GetEnvironment(const wchar_t* name, std::wstring& value)
 {
     value.clear();

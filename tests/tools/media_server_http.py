@@ -26,6 +26,9 @@ import sys
 import threading
 import time
 
+# The shared helpers of the other end-to-end script; no byte-code cache in
+# the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import media_host_e2e as e2e  # noqa: E402
 from media_host_e2e import check  # noqa: E402

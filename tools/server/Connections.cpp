@@ -28,8 +28,8 @@ namespace beast = boost::beast;
 namespace bhttp = boost::beast::http;
 using tcp = net::ip::tcp;
 
-constexpr std::size_t HEADER_LIMIT = 8 * 1024;
-constexpr std::size_t BODY_LIMIT = 64 * 1024;
+constexpr std::size_t HEADER_LIMIT = REQUEST_HEAD_LIMIT;
+constexpr std::size_t BODY_LIMIT = REQUEST_BODY_LIMIT;
 // Room in the read buffer for a head at its limit and a read beyond it.
 constexpr std::size_t BUFFER_LIMIT = 2 * HEADER_LIMIT;
 constexpr std::chrono::seconds LINGER{2};
@@ -302,8 +302,10 @@ private:
             Refuse(c, "-", Refusal(431, "request headers over 8 KiB"));
         } else if (ec == bhttp::error::body_limit) {
             Refuse(c, "-", Refusal(413, "a request body over 64 KiB"));
-        } else if (ec == bhttp::error::end_of_stream || ec == net::error::eof || ec == net::error::connection_reset ||
-                   ec == net::error::operation_aborted || c->closed) {
+        } else if (ec == bhttp::error::bad_version) {
+            Refuse(c, "-", Refusal(505, "only HTTP/1.0 and HTTP/1.1"));
+        } else if (ec == bhttp::error::end_of_stream || ec == bhttp::error::partial_message || ec == net::error::eof ||
+                   ec == net::error::connection_reset || ec == net::error::operation_aborted || c->closed) {
             Close(c);
         } else if (c->parser->got_some() || c->buffer.size() != 0) {
             Refuse(c, "-", Refusal(400, "unreadable request: " + ec.message()));

@@ -19,6 +19,7 @@
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -27,6 +28,11 @@
 #include <vector>
 
 namespace mediahost::server {
+
+// What a request may bring: its head (request line and headers), and a body
+// (a SOAP action's; larger ones are refused 413).
+inline constexpr std::size_t REQUEST_HEAD_LIMIT = 8 * 1024;
+inline constexpr std::size_t REQUEST_BODY_LIMIT = 64 * 1024;
 
 // Server: of every answer: the product and the protocols it follows.
 inline constexpr std::string_view SERVER_NAME = "VskMediaHost/1.0 UPnP/1.0 DLNADOC/1.50";

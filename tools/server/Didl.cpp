@@ -3,6 +3,7 @@
 #include "HttpRules.h"
 #include "MediaTypes.h"
 #include "TextEscape.h"
+#include "Utf8.h"
 
 #include <array>
 #include <ctime>
@@ -89,7 +90,7 @@ void AppendItem(std::string& out, const SObject& object, std::string_view host)
     const SDescription* description = object.description.get();
     const bool durationKnown = description != nullptr && description->recording.facts.durationMs >= 0;
     if (description == nullptr || description->offers.empty()) {
-        const std::string mime(RecordingMimeType(object.relative).value_or("application/octet-stream"));
+        const std::string mime(RecordingMimeType(PathFromUtf8(object.relative)).value_or("application/octet-stream"));
         out += "<res" + Attribute("protocolInfo", ProtocolInfo(mime, "", false)) +
                Attribute("size", std::to_string(object.size)) + ">" +
                EscapeMarkup(origin + MediaPath(object.relative, nullptr)) + "</res>";

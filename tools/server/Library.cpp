@@ -698,6 +698,9 @@ void CLibrary::Worker()
             m_queueHead = 0;
         }
         Describe(relative, lock);
+        // Also when there was nothing left to do: the queue's end is news
+        // for WaitUntilDescribed.
+        m_changed.notify_all();
     }
 }
 

@@ -123,12 +123,13 @@ std::string ProtocolInfo(std::string_view mimeType, std::string_view profileName
 
 std::string MediaPath(std::string_view relative, const std::string* profile)
 {
-    std::string path = "/media";
+    std::vector<std::string> segments;
     for (std::size_t at = 0; at <= relative.size();) {
         const std::size_t slash = std::min(relative.find('/', at), relative.size());
-        path += "/" + http::PercentEncode(relative.substr(at, slash - at));
+        segments.emplace_back(relative.substr(at, slash - at));
         at = slash + 1;
     }
+    std::string path = http::MediaPath(segments);
     if (profile != nullptr)
         path += "?profile=" + http::PercentEncode(*profile);
     return path;

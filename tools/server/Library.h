@@ -207,4 +207,14 @@ private:
     std::mutex m_saveLock;  // one writer of the cache file at a time
 };
 
+class CFolderRules;
+
+// What the pieces that serve recordings read: the component, which entries
+// of the folder are offered, and the recordings' facts.
+struct SLibrary {
+    const CComponentHost& host;
+    const CFolderRules& rules;
+    CLibrary& cache;
+};
+
 }  // namespace mediahost::server

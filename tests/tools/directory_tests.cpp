@@ -385,6 +385,29 @@ TEST_F(SDirectoryFixture, PagesAnswerWhatWasAskedFor)
     }
 }
 
+TEST_F(SDirectoryFixture, AThousandRecordingsArePagedWhole)
+{
+    for (int i = 0; i < 1000; ++i)
+        Write(m_folder / ("r" + std::to_string(10000 + i) + ".ts"), 1);
+    Make();
+    // A control point's paging, 50 at a time, then everything at once.
+    std::vector<std::string> ids;
+    for (std::uint32_t start = 0; start < 1000; start += 50) {
+        const SRead page = Browse("0", "BrowseDirectChildren", std::to_string(start), "50");
+        ASSERT_EQ(page.Get("NumberReturned"), "50");
+        ASSERT_EQ(page.Get("TotalMatches"), "1000");
+        platform::CXmlDocument didl;
+        ASSERT_TRUE(didl.LoadText(page.Get("Result")));
+        for (const platform::CXmlNode& item : Elements(didl.DocumentElement()))
+            ids.push_back(Attr(item, L"id"));
+    }
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end());
+    EXPECT_EQ(ids.size(), 1000u);
+    EXPECT_EQ(Browse("0", "BrowseDirectChildren").Get("NumberReturned"), "1000");
+    EXPECT_EQ(m_describer.calls.load(), 1000);
+}
+
 TEST(Didl, Durations)
 {
     struct SRow {

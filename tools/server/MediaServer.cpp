@@ -30,19 +30,13 @@ std::string Stamp(const fs::path& file)
 }
 
 // The cache file of a served folder, in the user's cache folder: one per
-// folder, named by the folder's path.
+// folder, named by the hash of the folder's path that ids use.
 fs::path CacheFile(const fs::path& folder)
 {
     const std::wstring base = platform::UserCacheFolder();
     if (base.empty())
         return {};
-    std::uint64_t hash = 0xCBF29CE484222325ull;
-    for (char c : Utf8FromPath(folder)) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001B3ull;
-    }
-    char name[40];
-    std::snprintf(name, sizeof name, "library-%016llx.cache", static_cast<unsigned long long>(hash));
+    const std::string name = "library-" + server::ObjectId(Utf8FromPath(folder)) + ".cache";
     return PathFromUtf8(ToUtf8(base)) / "VskMediaHost" / name;
 }
 

@@ -665,9 +665,17 @@ void CLibrary::Watcher()
         bool save = false;
         {
             std::unique_lock lock(m_lock);
-            m_changed.wait_for(lock, std::chrono::seconds(1), [&] { return m_stopping; });
+            m_changed.wait_for(lock, std::chrono::seconds(1), [&] { return m_stopping || (!m_scannedTold && AllDescribed()); });
             if (m_stopping)
                 return;
+            if (!m_scannedTold && AllDescribed()) {
+                m_scannedTold = true;
+                const std::size_t count = m_files.size();
+                lock.unlock();
+                if (m_options.scanned)
+                    m_options.scanned(count);
+                lock.lock();
+            }
             updates.clear();
             if (m_options.rescanInterval.count() > 0 && Clock::now() - lastRescan >= m_options.rescanInterval) {
                 ListTree(updates, lock);
@@ -746,16 +754,17 @@ bool CLibrary::Describe(const std::string& relative, std::unique_lock<std::mutex
     return current || (found != m_files.end() && Describe(relative, lock));
 }
 
+bool CLibrary::AllDescribed() const
+{
+    if (!m_treeListed || m_queueHead < m_queue.size() || m_describing != 0)
+        return false;
+    return std::all_of(m_files.begin(), m_files.end(), [](const auto& file) { return file.second->description != nullptr; });
+}
+
 void CLibrary::WaitUntilDescribed()
 {
     std::unique_lock lock(m_lock);
-    m_changed.wait(lock, [&] {
-        if (m_stopping)
-            return true;
-        if (!m_treeListed || m_queueHead < m_queue.size() || m_describing != 0)
-            return false;
-        return std::all_of(m_files.begin(), m_files.end(), [](const auto& file) { return file.second->description != nullptr; });
-    });
+    m_changed.wait(lock, [&] { return m_stopping || AllDescribed(); });
 }
 
 SObject CLibrary::View(const SFolder& folder) const

@@ -100,6 +100,9 @@ struct SLibraryOptions {
     std::function<std::shared_ptr<void>()> threadScope;
     unsigned workers = 2;
     unsigned pageDescribeLimit = 32;
+    // Told once, from a library thread, when the first scan has described
+    // every recording it listed (how many).
+    std::function<void(std::size_t recordings)> scanned;
     // How often the whole tree is listed again; zero: only by Rescan.
     std::chrono::milliseconds rescanInterval{5000};
 };
@@ -175,6 +178,7 @@ private:
     void ListTree(SContainerUpdates& updates, std::unique_lock<std::mutex>& lock);
     void RemoveFolder(const std::string& relative);
     void Tell(const SContainerUpdates& updates);
+    bool AllDescribed() const;
     // Describes the file unless it is described or being described, waiting
     // for another thread's description; false when the file went meanwhile.
     bool Describe(const std::string& relative, std::unique_lock<std::mutex>& lock);
@@ -200,6 +204,7 @@ private:
     unsigned m_describing = 0;      // descriptions under way
     bool m_cacheLoaded = false;
     bool m_treeListed = false;      // the first listing of the whole tree is done
+    bool m_scannedTold = false;
     bool m_dirty = false;
     bool m_stopping = false;
     bool m_started = false;

@@ -9,6 +9,7 @@
 #include "ConnectionManager.h"
 #include "ContentDirectory.h"
 #include "Library.h"
+#include "Log.h"
 #include "Utf8.h"
 #include "platform/paths.h"
 
@@ -74,6 +75,12 @@ int Serve(const CComponentHost& host, const SServeOptions& options)
     indexOptions.served = rules.Predicate();
     indexOptions.describe = [&host](const fs::path& path) { return server::DescribeWithComponent(host, path); };
     indexOptions.threadScope = [] { return std::make_shared<CComThread>(); };
+    const auto started = std::chrono::steady_clock::now();
+    indexOptions.scanned = [started](std::size_t recordings) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        server::Log("library ready: " + std::to_string(recordings) + " recording(s) described " +
+                    std::to_string(ms.count()) + " ms after the start");
+    };
     server::CLibrary index(indexOptions);
     index.Start();
     const server::SLibrary library{host, rules, index};

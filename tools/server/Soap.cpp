@@ -36,40 +36,15 @@ std::pair<std::string, std::string> SplitName(const std::string& qualified)
     return {qualified.substr(0, colon), qualified.substr(colon + 1)};
 }
 
-// The elements from the document element down to the one being read, for
-// finding the namespace a prefix stands for.
-class CScope {
-public:
-    void Push(const platform::CXmlNode& node) { m_chain.push_back(node); }
-
-    // The namespace of an element named "prefix:local" (or "local") read
-    // inside the chain.
-    std::string NamespaceOf(const std::string& prefix) const
-    {
-        const std::wstring attribute = prefix.empty() ? L"xmlns" : L"xmlns:" + FromUtf8(prefix);
-        for (auto it = m_chain.rbegin(); it != m_chain.rend(); ++it) {
-            std::wstring value;
-            if (it->Attribute(attribute.c_str(), value))
-                return ToUtf8(value);
-        }
-        return {};
-    }
-
-private:
-    std::vector<platform::CXmlNode> m_chain;
-};
-
 struct SElement {
     platform::CXmlNode node;
     std::string ns;
     std::string local;
 };
 
-SElement Read(CScope& scope, const platform::CXmlNode& node)
+SElement Read(const platform::CXmlNode& node)
 {
-    scope.Push(node);
-    auto [prefix, local] = SplitName(ToUtf8(node.Name()));
-    return {node, scope.NamespaceOf(prefix), local};
+    return {node, ToUtf8(node.NamespaceUri()), SplitName(ToUtf8(node.Name())).second};
 }
 
 std::vector<platform::CXmlNode> ElementChildren(const platform::CXmlNode& node)
@@ -129,19 +104,17 @@ std::optional<SCall> ReadBody(std::string_view body)
     platform::CXmlDocument document;
     if (!document.LoadText(body))
         return std::nullopt;
-    CScope scope;
-    const SElement envelope = Read(scope, document.DocumentElement());
+    const SElement envelope = Read(document.DocumentElement());
     if (envelope.ns != ENVELOPE_NAMESPACE || envelope.local != "Envelope")
         return std::nullopt;
     for (const platform::CXmlNode& child : ElementChildren(envelope.node)) {
-        CScope inner = scope;
-        const SElement part = Read(inner, child);
+        const SElement part = Read(child);
         if (part.ns != ENVELOPE_NAMESPACE || part.local != "Body")
             continue;
         const std::vector<platform::CXmlNode> actions = ElementChildren(part.node);
         if (actions.size() != 1)
             return std::nullopt;
-        const SElement action = Read(inner, actions.front());
+        const SElement action = Read(actions.front());
         SCall call{action.ns, action.local, {}};
         for (const platform::CXmlNode& argument : ElementChildren(action.node))
             call.arguments.emplace_back(SplitName(ToUtf8(argument.Name())).second, TextOf(argument));

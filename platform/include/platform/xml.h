@@ -22,6 +22,9 @@ public:
     bool IsValid() const;
     bool IsElement() const;
     std::wstring Name() const;
+    // The namespace URI of an element (or attribute) as its prefix, or the
+    // default namespace, is declared where it is read; empty when none is.
+    std::wstring NamespaceUri() const;
     // Child nodes of every type in document order.
     std::vector<CXmlNode> Children() const;
     // False when the attribute is absent (or its value is not text).

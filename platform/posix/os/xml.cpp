@@ -53,6 +53,22 @@ std::wstring CXmlNode::Name() const
     }
 }
 
+std::wstring CXmlNode::NamespaceUri() const
+{
+    if (!IsElement()) {
+        return {};
+    }
+    const std::string name = m_impl->node.name();
+    const std::size_t colon = name.find(':');
+    const std::string declaration = colon == std::string::npos ? "xmlns" : "xmlns:" + name.substr(0, colon);
+    for (pugi::xml_node node = m_impl->node; node; node = node.parent()) {
+        if (const pugi::xml_attribute attribute = node.attribute(declaration.c_str())) {
+            return detail::FromUtf8(attribute.value());
+        }
+    }
+    return {};
+}
+
 std::vector<CXmlNode> CXmlNode::Children() const
 {
     std::vector<CXmlNode> children;

@@ -110,6 +110,15 @@ std::wstring CXmlNode::Name() const
     return name.Text();
 }
 
+std::wstring CXmlNode::NamespaceUri() const
+{
+    CBstr uri;
+    if (!IsValid() || m_impl->node->get_namespaceURI(uri.Out()) != S_OK) {
+        return {};
+    }
+    return uri.Text();
+}
+
 std::vector<CXmlNode> CXmlNode::Children() const
 {
     std::vector<CXmlNode> children;

@@ -160,3 +160,22 @@ TEST_F(SXmlFixture, InMemoryDocumentsFetchNothing)
         EXPECT_EQ(ElementText(document.DocumentElement()).find(L"SECRET"), std::wstring::npos);
     }
 }
+
+TEST_F(SXmlFixture, NamespacesAsDeclaredWhereTheElementIs)
+{
+    platform::CXmlDocument document;
+    ASSERT_TRUE(document.LoadText("<a:root xmlns:a=\"urn:a\" xmlns=\"urn:default\">"
+                                  "<plain/><a:prefixed/><inner xmlns=\"urn:inner\"><deep/></inner>"
+                                  "<b:other xmlns:b=\"urn:b\"/><none xmlns=\"\"/></a:root>"));
+    const platform::CXmlNode root = document.DocumentElement();
+    EXPECT_EQ(root.NamespaceUri(), L"urn:a");
+    std::vector<std::wstring> uris;
+    for (const platform::CXmlNode& child : root.Children()) {
+        uris.push_back(child.NamespaceUri());
+        for (const platform::CXmlNode& grandchild : child.Children()) {
+            uris.push_back(grandchild.NamespaceUri());
+        }
+    }
+    EXPECT_EQ(uris, (std::vector<std::wstring>{L"urn:default", L"urn:a", L"urn:inner", L"urn:inner", L"urn:b", L""}));
+    EXPECT_EQ(platform::CXmlNode().NamespaceUri(), L"");
+}

@@ -10,8 +10,11 @@
 #   converter-windows  the same in the Windows build under Wine, beside
 #                      SafeArrayCreateVector + ReadFile
 #                      (bench/transcoder_com_read_bench.cpp)
+#   dlna               the media server beside MiniDLNA: profiles and time
+#                      seek per recording, first scan and restart of 200
+#                      recordings, serving throughput (scripts/bench-dlna.sh)
 #
-#   scripts/bench.sh [TARGET...]     (no target: all three)
+#   scripts/bench.sh [TARGET...]     (no target: all four)
 #
 # VSK_BENCH_MB sets the parser's file size in megabytes, VSK_BENCH_MIB the
 # converter's in MiB (256). Installs the Debian packages it needs when they are
@@ -22,7 +25,7 @@ scripts/install-deps.sh
 scripts/install-deps.sh ffmpeg libbenchmark-dev
 
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(parser converter converter-windows)
+[ ${#targets[@]} -gt 0 ] || targets=(parser converter converter-windows dlna)
 
 linux=${VSK_BENCH_BUILD_DIR:-build/linux}
 configured_linux=false
@@ -55,8 +58,11 @@ for target in "${targets[@]}"; do
       wine_session_end
       [ $status -eq 0 ] || exit $status
       ;;
+    dlna)
+      scripts/bench-dlna.sh
+      ;;
     *)
-      echo "unknown target: $target (parser, converter, converter-windows)" >&2
+      echo "unknown target: $target (parser, converter, converter-windows, dlna)" >&2
       exit 2
       ;;
   esac

@@ -193,6 +193,23 @@ TEST(EventSubscriptions, GetTheInitialEventAfterTheAnswerThenOnlyChanges)
     EXPECT_EQ(due[0].seq, 0u);
 }
 
+TEST(ContainerUpdates, NameEachChangedContainerOnceWithItsNewestId)
+{
+    CContainerUpdates updates;
+    EXPECT_EQ(updates.Value(), "");
+    updates.Record({{"0", 4}, {"a1", 4}});
+    EXPECT_EQ(updates.Value(), "a1,4,0,4");
+    updates.Record({{"0", 5}});
+    EXPECT_EQ(updates.Value(), "0,5,a1,4");
+    // Many changes: the newest are kept, never without bound.
+    for (unsigned i = 0; i < 100; ++i)
+        updates.Record({{"c" + std::to_string(i), 6 + i}});
+    const std::string value = updates.Value();
+    EXPECT_EQ(value.rfind("c99,105,c98,104,", 0), 0u) << value;
+    EXPECT_EQ(std::count(value.begin(), value.end(), ','), 2 * 32 - 1) << value;
+    EXPECT_EQ(value.find("a1"), std::string::npos);
+}
+
 TEST(EventMessages, AreNotifyRequestsWithAnEscapedPropertySet)
 {
     SCallback callback;

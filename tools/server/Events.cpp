@@ -115,6 +115,26 @@ std::string EventRequest(const SCallback& callback, std::string_view sid, std::u
            std::to_string(body.size()) + "\r\nCONNECTION: close\r\n\r\n" + body;
 }
 
+void CContainerUpdates::Record(const std::vector<std::pair<std::string, std::uint32_t>>& containers)
+{
+    std::lock_guard guard(m_lock);
+    for (const auto& change : containers) {
+        std::erase_if(m_latest, [&](const auto& kept) { return kept.first == change.first; });
+        m_latest.insert(m_latest.begin(), change);
+    }
+    if (m_latest.size() > CONTAINER_UPDATES_KEPT)
+        m_latest.resize(CONTAINER_UPDATES_KEPT);
+}
+
+std::string CContainerUpdates::Value() const
+{
+    std::lock_guard guard(m_lock);
+    std::string value;
+    for (const auto& [id, updateId] : m_latest)
+        value += (value.empty() ? "" : ",") + id + "," + std::to_string(updateId);
+    return value;
+}
+
 CSubscriptions::CSubscriptions(std::function<bool(std::uint32_t)> callbackAllowed)
     : m_callbackAllowed(std::move(callbackAllowed))
 {

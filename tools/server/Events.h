@@ -70,6 +70,25 @@ using SVariables = std::vector<std::pair<std::string, std::string>>;
 std::string EventRequest(const SCallback& callback, std::string_view sid, std::uint32_t seq,
                          const SVariables& variables);
 
+// ContentDirectory's ContainerUpdateIDs: "id,updateId,id,updateId" of the
+// containers that changed, the latest first, each once with its newest id.
+// The last CONTAINER_UPDATES_KEPT are kept, so an event a subscriber
+// receives names every container that changed since the one before it,
+// unless more changed in between than that; and a subscriber that missed
+// an event still reads, from SystemUpdateID, that it must look again.
+// Safe from any thread.
+inline constexpr std::size_t CONTAINER_UPDATES_KEPT = 32;
+
+class CContainerUpdates {
+public:
+    void Record(const std::vector<std::pair<std::string, std::uint32_t>>& containers);
+    std::string Value() const;
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<std::pair<std::string, std::uint32_t>> m_latest;  // latest first
+};
+
 class CSubscriptions {
 public:
     using Clock = std::chrono::steady_clock;

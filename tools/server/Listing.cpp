@@ -3,7 +3,7 @@
 #include "FolderRules.h"
 #include "HttpRules.h"
 #include "MediaTypes.h"
-#include "RecordingCache.h"
+#include "Library.h"
 #include "TextEscape.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 #include "HttpRules.h"
 #include "Log.h"
 #include "MediaTypes.h"
-#include "RecordingCache.h"
+#include "Library.h"
 #include "Utf8.h"
 #include "platform/com_holders.h"
 #include "platform/file.h"

@@ -1,5 +1,6 @@
 // Path services: the host executable, existence tests, directory creation,
-// move, delete, read-only attribute, the desktop folder and path splitting.
+// move, delete, read-only attribute, the desktop and cache folders and path
+// splitting.
 // Paths are wide text; on POSIX they are handed to the system in UTF-8.
 #pragma once
 
@@ -34,6 +35,12 @@ bool SetReadOnly(const wchar_t* path);
 // separator (Windows: CSIDL_DESKTOP; Linux: $HOME/Desktop, since there is no
 // registered desktop folder to ask for). Empty on failure.
 std::wstring DesktopFolder();
+// The user's folder for data a program keeps for itself and can rebuild
+// (caches), created if missing, without a trailing separator. Windows: the
+// local application data folder (CSIDL_LOCAL_APPDATA, never roamed); Linux:
+// $XDG_CACHE_HOME when it is an absolute path, else $HOME/.cache, as the XDG
+// base directory rules say. Empty on failure.
+std::wstring UserCacheFolder();
 
 // The four parts of a path as _wsplitpath_s gives them: drive ("C:" or empty;
 // always empty on POSIX), directory with its trailing separator, file name

@@ -110,6 +110,22 @@ std::wstring DesktopFolder()
     return CreateDirectories(desktop.c_str()) ? desktop : std::wstring();
 }
 
+std::wstring UserCacheFolder()
+{
+    std::wstring folder;
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && *cache == '/') {
+        folder = AppendPath(detail::FromUtf8(cache), L"");
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || *home != '/') {
+            return {};
+        }
+        folder = AppendPath(detail::FromUtf8(home), L".cache");
+    }
+    return CreateDirectories(folder.c_str()) ? folder : std::wstring();
+}
+
 SPathParts SplitPath(const wchar_t* path)
 {
     SPathParts parts;

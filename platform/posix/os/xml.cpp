@@ -53,6 +53,22 @@ std::wstring CXmlNode::Name() const
     }
 }
 
+std::wstring CXmlNode::NamespaceUri() const
+{
+    if (!IsElement()) {
+        return {};
+    }
+    const std::string name = m_impl->node.name();
+    const std::size_t colon = name.find(':');
+    const std::string declaration = colon == std::string::npos ? "xmlns" : "xmlns:" + name.substr(0, colon);
+    for (pugi::xml_node node = m_impl->node; node; node = node.parent()) {
+        if (const pugi::xml_attribute attribute = node.attribute(declaration.c_str())) {
+            return detail::FromUtf8(attribute.value());
+        }
+    }
+    return {};
+}
+
 std::vector<CXmlNode> CXmlNode::Children() const
 {
     std::vector<CXmlNode> children;
@@ -86,6 +102,21 @@ bool CXmlNode::Attribute(const wchar_t* name, std::wstring& value) const
     return true;
 }
 
+std::wstring CXmlNode::Value() const
+{
+    if (!IsValid()) {
+        return {};
+    }
+    switch (m_impl->node.type()) {
+    case pugi::node_pcdata:
+    case pugi::node_cdata:
+    case pugi::node_comment:
+        return detail::FromUtf8(m_impl->node.value());
+    default:
+        return {};
+    }
+}
+
 CXmlDocument::CXmlDocument() = default;
 CXmlDocument::~CXmlDocument() = default;
 
@@ -106,13 +137,30 @@ bool CXmlDocument::Load(const wchar_t* path)
     if (file.Read(content.data(), content.size()) != size) {
         return false;
     }
+    return LoadText(content);
+}
+
+bool CXmlDocument::LoadText(std::string_view text)
+{
+    m_impl.reset();
+    if (text.empty()) {
+        return false;
+    }
     auto impl = std::make_shared<SImpl>();
     // Comments and processing instructions are nodes as in a DOM; blank text
     // between elements is not (a DOM loaded without preserveWhiteSpace drops it too).
+    // pugixml reads no DTD and expands no entity but the predefined ones.
     const unsigned options = pugi::parse_default | pugi::parse_comments | pugi::parse_pi | pugi::parse_declaration;
-    const pugi::xml_parse_result result = impl->document.load_buffer(content.data(), content.size(), options);
+    const pugi::xml_parse_result result = impl->document.load_buffer(text.data(), text.size(), options);
     if (!result || !impl->document.document_element()) {
         return false;
+    }
+    // pugixml also takes several root elements; a DOM takes exactly one.
+    std::size_t roots = 0;
+    for (pugi::xml_node child : impl->document.children()) {
+        if (child.type() == pugi::node_element && ++roots > 1) {
+            return false;
+        }
     }
     m_impl = std::move(impl);
     return true;

@@ -115,10 +115,13 @@ bool SetReadOnly(const wchar_t* path)
                FALSE;
 }
 
-std::wstring DesktopFolder()
+namespace {
+
+// A folder the shell names, created if missing, without a trailing separator.
+std::wstring SpecialFolder(int csidl)
 {
     wchar_t buffer[MAX_PATH] = {};
-    if (!::SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_DESKTOP, TRUE)) {
+    if (!::SHGetSpecialFolderPathW(nullptr, buffer, csidl, TRUE)) {
         return {};
     }
     std::wstring folder(buffer);
@@ -126,6 +129,18 @@ std::wstring DesktopFolder()
         folder.pop_back();
     }
     return folder;
+}
+
+}  // namespace
+
+std::wstring DesktopFolder()
+{
+    return SpecialFolder(CSIDL_DESKTOP);
+}
+
+std::wstring UserCacheFolder()
+{
+    return SpecialFolder(CSIDL_LOCAL_APPDATA);
 }
 
 SPathParts SplitPath(const wchar_t* path)

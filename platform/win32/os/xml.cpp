@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <msxml2.h>
 
+#include <cstring>
 #include <utility>
 
 namespace platform {
@@ -109,6 +110,15 @@ std::wstring CXmlNode::Name() const
     return name.Text();
 }
 
+std::wstring CXmlNode::NamespaceUri() const
+{
+    CBstr uri;
+    if (!IsValid() || m_impl->node->get_namespaceURI(uri.Out()) != S_OK) {
+        return {};
+    }
+    return uri.Text();
+}
+
 std::vector<CXmlNode> CXmlNode::Children() const
 {
     std::vector<CXmlNode> children;
@@ -150,6 +160,40 @@ bool CXmlNode::Attribute(const wchar_t* name, std::wstring& value) const
     return found;
 }
 
+std::wstring CXmlNode::Value() const
+{
+    DOMNodeType type = NODE_INVALID;
+    if (!IsValid() || FAILED(m_impl->node->get_nodeType(&type)) ||
+        (type != NODE_TEXT && type != NODE_CDATA_SECTION && type != NODE_COMMENT)) {
+        return {};
+    }
+    VARIANT v;
+    ::VariantInit(&v);
+    std::wstring value;
+    if (SUCCEEDED(m_impl->node->get_nodeValue(&v)) && v.vt == VT_BSTR && v.bstrVal != nullptr) {
+        value.assign(v.bstrVal, ::SysStringLen(v.bstrVal));
+    }
+    ::VariantClear(&v);
+    return value;
+}
+
+namespace {
+
+// An empty DOM that loads synchronously.
+std::shared_ptr<CXmlDocument::SImpl> NewDocument()
+{
+    auto impl = std::make_shared<CXmlDocument::SImpl>();
+    if (FAILED(::CoCreateInstance(CLSID_VSK_DOM_DOCUMENT, nullptr, CLSCTX_INPROC_SERVER, IID_VSK_XML_DOM_DOCUMENT,
+                                  reinterpret_cast<void**>(impl->document.Out()))) ||
+        !impl->document) {
+        return nullptr;
+    }
+    impl->document->put_async(VARIANT_FALSE);
+    return impl;
+}
+
+}  // namespace
+
 CXmlDocument::CXmlDocument() = default;
 CXmlDocument::~CXmlDocument() = default;
 
@@ -159,13 +203,10 @@ bool CXmlDocument::Load(const wchar_t* path)
     if (path == nullptr || *path == L'\0') {
         return false;
     }
-    auto impl = std::make_shared<SImpl>();
-    if (FAILED(::CoCreateInstance(CLSID_VSK_DOM_DOCUMENT, nullptr, CLSCTX_INPROC_SERVER, IID_VSK_XML_DOM_DOCUMENT,
-                                  reinterpret_cast<void**>(impl->document.Out()))) ||
-        !impl->document) {
+    auto impl = NewDocument();
+    if (!impl) {
         return false;
     }
-    impl->document->put_async(VARIANT_FALSE);
     CBstr file(path);
     VARIANT source;
     ::VariantInit(&source);
@@ -173,6 +214,45 @@ bool CXmlDocument::Load(const wchar_t* path)
     source.bstrVal = file.Get();  // borrowed; not cleared
     VARIANT_BOOL loaded = VARIANT_FALSE;
     if (file.Get() == nullptr || FAILED(impl->document->load(source, &loaded)) || loaded != VARIANT_TRUE) {
+        return false;
+    }
+    m_impl = std::move(impl);
+    return true;
+}
+
+bool CXmlDocument::LoadText(std::string_view text)
+{
+    m_impl.reset();
+    if (text.empty() || text.size() > 0x7FFFFFFFu) {
+        return false;
+    }
+    auto impl = NewDocument();
+    if (!impl) {
+        return false;
+    }
+    impl->document->put_resolveExternals(VARIANT_FALSE);
+    impl->document->put_validateOnParse(VARIANT_FALSE);
+    // Handed over as bytes, not as a string: the document's own declaration
+    // or byte-order mark then decides how they are decoded, as for a file.
+    SAFEARRAY* bytes = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(text.size()));
+    if (bytes == nullptr) {
+        return false;
+    }
+    void* data = nullptr;
+    if (FAILED(::SafeArrayAccessData(bytes, &data))) {
+        ::SafeArrayDestroy(bytes);
+        return false;
+    }
+    std::memcpy(data, text.data(), text.size());
+    ::SafeArrayUnaccessData(bytes);
+    VARIANT source;
+    ::VariantInit(&source);
+    source.vt = VT_ARRAY | VT_UI1;
+    source.parray = bytes;
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    const HRESULT hr = impl->document->load(source, &loaded);
+    ::VariantClear(&source);
+    if (FAILED(hr) || loaded != VARIANT_TRUE) {
         return false;
     }
     m_impl = std::move(impl);

@@ -129,3 +129,43 @@ TEST(Paths, ExecutableAndDesktop)
     EXPECT_EQ(desktop, home.File(L"Desktop"));
     EXPECT_TRUE(platform::IsDirectory(desktop.c_str()));
 }
+
+TEST(Paths, UserCacheFolder)
+{
+    if (WINDOWS) {
+        // The local application data folder the system names, never the
+        // roaming one.
+        const std::wstring folder = platform::UserCacheFolder();
+        ASSERT_FALSE(folder.empty());
+        EXPECT_TRUE(platform::IsDirectory(folder.c_str()));
+        EXPECT_NE(folder.find(L"Local"), std::wstring::npos) << std::string(folder.begin(), folder.end());
+        return;
+    }
+    struct SRow {
+        const wchar_t* xdg;  // nullptr: unset
+        const wchar_t* expected;  // below the temporary home; nullptr: the XDG value itself
+    };
+    CTempDir home;
+    CTempDir xdg;
+    const std::wstring xdgPath = xdg.File(L"made/here");
+    const SRow rows[] = {
+        {nullptr, L".cache"},
+        {L"", L".cache"},
+        {L"relative/cache", L".cache"},  // not absolute: ignored, as the XDG rules say
+        {xdgPath.c_str(), nullptr},
+    };
+    std::wstring savedHome;
+    std::wstring savedXdg;
+    const bool hadHome = platform::GetEnvironment(L"HOME", savedHome);
+    const bool hadXdg = platform::GetEnvironment(L"XDG_CACHE_HOME", savedXdg);
+    ASSERT_TRUE(platform::SetEnvironment(L"HOME", home.Path().wstring().c_str()));
+    for (const SRow& row : rows) {
+        platform::SetEnvironment(L"XDG_CACHE_HOME", row.xdg);
+        const std::wstring folder = platform::UserCacheFolder();
+        const std::wstring expected = row.expected != nullptr ? home.File(row.expected) : xdgPath;
+        EXPECT_EQ(folder, expected);
+        EXPECT_TRUE(platform::IsDirectory(folder.c_str()));
+    }
+    platform::SetEnvironment(L"HOME", hadHome ? savedHome.c_str() : nullptr);
+    platform::SetEnvironment(L"XDG_CACHE_HOME", hadXdg ? savedXdg.c_str() : nullptr);
+}

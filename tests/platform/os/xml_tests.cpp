@@ -90,3 +90,92 @@ TEST_F(SXmlFixture, NodesOutliveTheirDocument)
     EXPECT_TRUE(b.Attribute(L"x", value));
     EXPECT_EQ(value, L"1");
 }
+
+namespace {
+
+// The text of an element as a reader of the DOM takes it: its text and CDATA
+// children joined.
+std::wstring ElementText(const platform::CXmlNode& element)
+{
+    std::wstring text;
+    for (const platform::CXmlNode& child : element.Children()) {
+        if (child.Name() == L"#text" || child.Name() == L"#cdata-section") {
+            text += child.Value();
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST_F(SXmlFixture, DocumentsHeldInMemory)
+{
+    struct SRow {
+        const char* what;
+        std::string bytes;
+        const wchar_t* text;  // the root's text; nullptr: the document is refused
+    };
+    const std::string utf16 = std::string("\xFF\xFE<\0r\0>\0\xE9\0\x20\x26<\0/\0r\0>\0", 20);
+    const SRow rows[] = {
+        {"plain", "<r>abc</r>", L"abc"},
+        {"declared UTF-8", "<?xml version=\"1.0\" encoding=\"utf-8\"?><r>\xC3\xA9t\xC3\xA9</r>", L"\u00E9t\u00E9"},
+        {"UTF-16 with its byte-order mark", utf16, L"\u00E9\u2620"},
+        {"entities and a character reference", "<r>&lt;a&amp;b&gt; &quot;&apos; &#x263A;</r>", L"<a&b> \"' \u263A"},
+        {"CDATA beside text", "<r>x<![CDATA[<y>]]>z</r>", L"x<y>z"},
+        {"comment is no text", "<r>a<!--c-->b</r>", L"ab"},
+        {"not closed", "<r>abc", nullptr},
+        {"two roots", "<r/><s/>", nullptr},
+        {"no element", "just text", nullptr},
+        {"empty", "", nullptr},
+    };
+    for (const SRow& row : rows) {
+        platform::CXmlDocument document;
+        const bool loaded = document.LoadText(row.bytes);
+        EXPECT_EQ(loaded, row.text != nullptr) << row.what;
+        if (loaded && row.text != nullptr) {
+            EXPECT_EQ(ElementText(document.DocumentElement()), row.text) << row.what;
+        }
+    }
+    // An element's own value is empty; its text is its children's.
+    platform::CXmlDocument document;
+    ASSERT_TRUE(document.LoadText("<r><!--note-->t</r>"));
+    EXPECT_EQ(document.DocumentElement().Value(), L"");
+    EXPECT_EQ(document.DocumentElement().Children().at(0).Value(), L"note");
+}
+
+TEST_F(SXmlFixture, InMemoryDocumentsFetchNothing)
+{
+    // An external entity naming a file that exists: whether the reader
+    // refuses the document or loads it, the file's text never appears.
+    const std::wstring secret = m_dir.File(L"secret.txt");
+    WriteFile(secret, "SECRET");
+    std::string uri = "file://";
+    for (wchar_t c : secret) {
+        uri += c == L'\\' ? '/' : static_cast<char>(c);
+    }
+    const std::string text = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"" + uri +
+                             "\">]><r>&x;</r>";
+    platform::CXmlDocument document;
+    if (document.LoadText(text)) {
+        EXPECT_EQ(ElementText(document.DocumentElement()).find(L"SECRET"), std::wstring::npos);
+    }
+}
+
+TEST_F(SXmlFixture, NamespacesAsDeclaredWhereTheElementIs)
+{
+    platform::CXmlDocument document;
+    ASSERT_TRUE(document.LoadText("<a:root xmlns:a=\"urn:a\" xmlns=\"urn:default\">"
+                                  "<plain/><a:prefixed/><inner xmlns=\"urn:inner\"><deep/></inner>"
+                                  "<b:other xmlns:b=\"urn:b\"/><none xmlns=\"\"/></a:root>"));
+    const platform::CXmlNode root = document.DocumentElement();
+    EXPECT_EQ(root.NamespaceUri(), L"urn:a");
+    std::vector<std::wstring> uris;
+    for (const platform::CXmlNode& child : root.Children()) {
+        uris.push_back(child.NamespaceUri());
+        for (const platform::CXmlNode& grandchild : child.Children()) {
+            uris.push_back(grandchild.NamespaceUri());
+        }
+    }
+    EXPECT_EQ(uris, (std::vector<std::wstring>{L"urn:default", L"urn:a", L"urn:inner", L"urn:inner", L"urn:b", L""}));
+    EXPECT_EQ(platform::CXmlNode().NamespaceUri(), L"");
+}

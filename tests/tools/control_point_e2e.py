@@ -280,9 +280,10 @@ def fetch(url, headers=None, limit=None):
         connection.close()
 
 
-def gena(url, method, headers):
+def gena(url, method, headers, source=None):
     parts = urllib.parse.urlsplit(url)
-    connection = http.client.HTTPConnection(parts.hostname, parts.port, timeout=30)
+    connection = http.client.HTTPConnection(parts.hostname, parts.port, timeout=30,
+                                            source_address=(source, 0) if source else None)
     try:
         connection.request(method, parts.path, headers=headers)
         answer = connection.getresponse()
@@ -854,6 +855,13 @@ def run_inside(args, host, second):
                     locations = {a.get("LOCATION") for a in search(MEDIA_SERVER, source=source)}
                     check(locations == {wide.url("/upnp/description.xml", source)},
                           f"asked from {source}: LOCATION {sorted(map(str, locations))}")
+                # A subscriber is called back on its own network only: not,
+                # from another one, on this machine's loopback.
+                outer = LOCAL_NET.split("/")[0]
+                url = wide.url("/upnp/event/ContentDirectory", outer)
+                for callback, expected in ((f"http://{outer}:4004/e", 200), ("http://127.0.0.1:4004/e", 412)):
+                    status, _ = gena(url, "SUBSCRIBE", {"CALLBACK": f"<{callback}>", "NT": "upnp:event"}, source=outer)
+                    check(status == expected, f"SUBSCRIBE from {outer} with callback {callback}: {status}")
         finally:
             wide.stop()
     else:

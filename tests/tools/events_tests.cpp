@@ -19,9 +19,21 @@ constexpr std::size_t CONTENT_DIRECTORY = 0;
 constexpr std::size_t CONNECTION_MANAGER = 1;
 
 // Callbacks go to loopback only, as a server bound to 127.0.0.1 has it.
-bool Loopback(std::uint32_t address)
+bool Loopback(std::uint32_t callback, std::uint32_t subscriber)
 {
-    return (address >> 24) == 127;
+    return (callback >> 24) == 127 && (subscriber >> 24) == 127;
+}
+
+// A server on loopback and 192.168.1.0/24: a callback on the subscriber's
+// own network.
+bool SameServedNetwork(std::uint32_t callback, std::uint32_t subscriber)
+{
+    for (const std::uint32_t network : {0x7F000000u, 0xC0A80100u}) {
+        const std::uint32_t mask = network == 0x7F000000u ? 0xFF000000u : 0xFFFFFF00u;
+        if ((callback & mask) == network && (subscriber & mask) == network)
+            return true;
+    }
+    return false;
 }
 
 SRequest Request(const std::string& method, mediahost::server::SHeaders headers)
@@ -30,6 +42,7 @@ SRequest Request(const std::string& method, mediahost::server::SHeaders headers)
     request.method = method;
     request.path = "/upnp/event/ContentDirectory";
     request.headers = std::move(headers);
+    request.peer = "127.0.0.1:5555";
     return request;
 }
 
@@ -54,6 +67,7 @@ TEST(EventSubscriptions, FollowTheGenaRules)
         mediahost::server::SHeaders headers;
         unsigned status;
         const char* timeout;  // the TIMEOUT answered; nullptr: none
+        const char* peer = "127.0.0.1:5555";
     };
     const SCase cases[] = {
         {"new", "SUBSCRIBE", {{"CALLBACK", cb}, {"NT", nt}, {"TIMEOUT", "Second-300"}}, 200, "Second-300"},
@@ -78,8 +92,15 @@ TEST(EventSubscriptions, FollowTheGenaRules)
         {"CALLBACK port 0", "SUBSCRIBE", {{"CALLBACK", "<http://127.0.0.1:0/e>"}, {"NT", nt}}, 412, nullptr},
         {"CALLBACK port too big", "SUBSCRIBE", {{"CALLBACK", "<http://127.0.0.1:65536/e>"}, {"NT", nt}}, 412,
          nullptr},
-        {"CALLBACK off the served networks", "SUBSCRIBE", {{"CALLBACK", "<http://192.168.1.9:4004/e>"}, {"NT", nt}},
-         412, nullptr},
+        {"CALLBACK on the subscriber's network, which is not served", "SUBSCRIBE",
+         {{"CALLBACK", "<http://10.1.2.9:4004/e>"}, {"NT", nt}}, 412, nullptr, "10.1.2.7:5555"},
+        {"CALLBACK to another host of the subscriber's network", "SUBSCRIBE",
+         {{"CALLBACK", "<http://192.168.1.9:4004/e>"}, {"NT", nt}}, 200, "Second-1800", "192.168.1.7:5555"},
+        {"CALLBACK from the network to this machine's loopback", "SUBSCRIBE", {{"CALLBACK", cb}, {"NT", nt}}, 412,
+         nullptr, "192.168.1.7:5555"},
+        {"CALLBACK to a served network not the subscriber's", "SUBSCRIBE",
+         {{"CALLBACK", "<http://192.168.1.9:4004/e>"}, {"NT", nt}}, 412, nullptr},
+        {"subscriber of another family", "SUBSCRIBE", {{"CALLBACK", cb}, {"NT", nt}}, 412, nullptr, "[::1]:5555"},
         {"CALLBACK octal address", "SUBSCRIBE", {{"CALLBACK", "<http://0177.0.0.1:4004/e>"}, {"NT", nt}}, 412,
          nullptr},
         {"renewal", "SUBSCRIBE", {{"SID", "uuid:live"}, {"TIMEOUT", "Second-600"}}, 200, "Second-600"},
@@ -95,11 +116,13 @@ TEST(EventSubscriptions, FollowTheGenaRules)
     };
     const Clock::time_point now{};
     for (const SCase& c : cases) {
-        CSubscriptions table(Loopback);
+        CSubscriptions table(SameServedNetwork);
         ASSERT_EQ(table.Handle(CONTENT_DIRECTORY, Request("SUBSCRIBE", {{"CALLBACK", cb}, {"NT", nt}}), now, "uuid:live")
                       .status,
                   200u);
-        const SAnswer answer = table.Handle(CONTENT_DIRECTORY, Request(c.method, c.headers), now, "uuid:new");
+        SRequest request = Request(c.method, c.headers);
+        request.peer = c.peer;
+        const SAnswer answer = table.Handle(CONTENT_DIRECTORY, request, now, "uuid:new");
         EXPECT_EQ(answer.status, c.status) << c.what << ": " << answer.log;
         EXPECT_FALSE(answer.log.empty()) << c.what;
         EXPECT_EQ(HeaderOf(answer, "TIMEOUT"), c.timeout ? c.timeout : "(none)") << c.what;

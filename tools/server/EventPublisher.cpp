@@ -44,7 +44,7 @@ bool Send(const SCallback& callback, const std::string& message)
 
 }  // namespace
 
-CEventPublisher::CEventPublisher(SProviders providers, std::function<bool(std::uint32_t)> callbackAllowed,
+CEventPublisher::CEventPublisher(SProviders providers, std::function<bool(std::uint32_t, std::uint32_t)> callbackAllowed,
                                  std::function<void(const std::string&)> log)
     : m_providers(std::move(providers)),
       m_log(std::move(log)),

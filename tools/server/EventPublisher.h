@@ -25,7 +25,7 @@ public:
     // Evented variable name ("SystemUpdateID") -> its current value.
     using SProviders = std::map<std::string, std::function<std::string()>, std::less<>>;
 
-    CEventPublisher(SProviders providers, std::function<bool(std::uint32_t)> callbackAllowed,
+    CEventPublisher(SProviders providers, std::function<bool(std::uint32_t, std::uint32_t)> callbackAllowed,
                     std::function<void(const std::string&)> log);
     ~CEventPublisher();
     CEventPublisher(const CEventPublisher&) = delete;

@@ -135,7 +135,7 @@ std::string CContainerUpdates::Value() const
     return value;
 }
 
-CSubscriptions::CSubscriptions(std::function<bool(std::uint32_t)> callbackAllowed)
+CSubscriptions::CSubscriptions(std::function<bool(std::uint32_t, std::uint32_t)> callbackAllowed)
     : m_callbackAllowed(std::move(callbackAllowed))
 {
 }
@@ -183,11 +183,16 @@ SAnswer CSubscriptions::Handle(std::size_t service, const SRequest& request, Clo
     auto callbacks = ReadCallbacks(*callbackHeader);
     if (!callbacks)
         return Refusal(412, "CALLBACK is not a list of <URL>s");
+    // "ADDR:PORT"; a subscriber whose address is no IPv4 one is called back nowhere.
+    std::uint32_t subscriber = 0;
+    const bool knownSubscriber = platform::ParseIpv4(request.peer.substr(0, request.peer.rfind(':')), subscriber);
     callbacks->erase(std::remove_if(callbacks->begin(), callbacks->end(),
-                                    [&](const SCallback& c) { return !m_callbackAllowed(c.address); }),
+                                    [&](const SCallback& c) {
+                                        return !knownSubscriber || !m_callbackAllowed(c.address, subscriber);
+                                    }),
                      callbacks->end());
     if (callbacks->empty())
-        return Refusal(412, "no CALLBACK URL on a network this server serves");
+        return Refusal(412, "no CALLBACK URL on the subscriber's own network, served here");
     if (callbacks->size() > MAX_CALLBACKS)
         callbacks->resize(MAX_CALLBACKS);
     const auto count = std::count_if(m_subscriptions.begin(), m_subscriptions.end(),

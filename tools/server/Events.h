@@ -14,12 +14,14 @@
 //   expiry; a longer one or "infinite" gets 1800 s); a missing or unreadable
 //   one gets 1800 s rather than a refusal.
 // - CALLBACK URLs: "http://" with an IPv4 address (no host names: a request
-//   never makes this server look a name up), a port, a path. Only addresses
-//   on the networks the server listens on are called back (callbackAllowed,
-//   the same networks SSDP answers on): a subscriber cannot make the server
-//   send requests to another network. URLs that fail that are left out; a
-//   subscription needs one that passes. At most four are kept, tried in
-//   order.
+//   never makes this server look a name up), a port, a path. A callback is
+//   made only to the network the subscriber itself is on, and only where
+//   that is a network the server listens on (callbackAllowed(callback,
+//   subscriber); the networks SSDP answers on): a subscriber cannot make
+//   the server send requests to another network, nor, from the network, to
+//   programs of this machine that listen on loopback. URLs that fail that
+//   are left out; a subscription needs one that passes. At most four are
+//   kept, tried in order.
 // - The initial event (SEQ 0, every evented variable) goes a moment
 //   (INITIAL_EVENT_DELAY) after the SUBSCRIBE answer has been written
 //   (Answered), or a second after the subscription when the caller never
@@ -93,7 +95,8 @@ class CSubscriptions {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit CSubscriptions(std::function<bool(std::uint32_t)> callbackAllowed);
+    // callbackAllowed(callback, subscriber), IPv4 addresses in host order.
+    explicit CSubscriptions(std::function<bool(std::uint32_t, std::uint32_t)> callbackAllowed);
 
     // SUBSCRIBE or UNSUBSCRIBE for service `service` (an index into
     // SERVICES); `newSid` ("uuid:...") names the subscription if one is made.
@@ -129,7 +132,7 @@ private:
 
     void Expire(Clock::time_point now);
 
-    std::function<bool(std::uint32_t)> m_callbackAllowed;
+    std::function<bool(std::uint32_t, std::uint32_t)> m_callbackAllowed;
     mutable std::mutex m_lock;
     std::map<std::string, SSubscription> m_subscriptions;
 };

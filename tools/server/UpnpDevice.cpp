@@ -30,8 +30,9 @@ CUpnpDevice::CUpnpDevice(SUpnpDeviceOptions options)
                                     ToUtf8(platform::SystemVersion()))),
       m_descriptions(m_identity),
       m_events(m_options.providers,
-               [served = m_served](std::uint32_t address) {
-                   return ssdp::AnsweringAddress(served, address).has_value();
+               [served = m_served](std::uint32_t callback, std::uint32_t subscriber) {
+                   const auto network = ssdp::AnsweringAddress(served, callback);
+                   return network && network == ssdp::AnsweringAddress(served, subscriber);
                },
                m_options.log)
 {

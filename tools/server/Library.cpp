@@ -484,6 +484,9 @@ void CLibrary::List(const std::string& relative, SContainerUpdates& updates, std
         listed.push_back(std::move(entry));
     }
     const bool readable = !ec;
+    // In the order a client sees them, so the workers describe the first
+    // pages first.
+    std::sort(listed.begin(), listed.end(), [](const SListed& a, const SListed& b) { return NameBefore(a.name, b.name); });
     lock.lock();
 
     found = m_folders.find(relative);

@@ -8,7 +8,7 @@ packages=("$@")
 if [ ${#packages[@]} -eq 0 ]; then
   packages=(g++ cmake ninja-build googletest libbenchmark-dev libpugixml-dev
             g++-mingw-w64-x86-64 wine wine64 procps ffmpeg
-            libcli11-dev libboost-dev curl python3)
+            libcli11-dev libboost-dev curl python3 python3-pefile)
 fi
 missing=()
 for p in "${packages[@]}"; do

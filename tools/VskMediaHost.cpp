@@ -482,6 +482,7 @@ int ServeCommand(const SCommon& common, SServeOptions options)
 int main(int argc, char** argv)
 {
     CLI::App app{"VskMediaHost: probe, classify, stream and serve recordings through the component"};
+    app.set_version_flag("--version", std::string("VskMediaHost ") + VSK_VERSION);
     app.require_subcommand(1);
 
     SCommon common;

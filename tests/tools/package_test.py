@@ -264,6 +264,8 @@ def main():
         text = open(os.path.join(args.source, "component", "registry", script)).read()
         classes |= set(re.findall(r"ForceRemove \{([0-9A-F-]+)\}", text))
     try:
+        out = prefix.run(exe, "--version")
+        check(out.stdout.strip() == f"VskMediaHost {args.version}".encode(), f"--version: {out.stdout!r}")
         free = host_answers(prefix, exe, library, recording, [])
         check_served(free["serve"], recording, "registration-free")
         for clsid in sorted(classes):

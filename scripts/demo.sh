@@ -85,9 +85,9 @@ server=$!
 for _ in $(seq 300); do grep -q "listening on" "$work/serve.out" 2>/dev/null && break; sleep 0.1; done
 url=$(grep -o 'http://[0-9.]*:[0-9]*/' "$work/serve.out")
 echo "server: $url"
-echo "request: GET /sample.ts?profile=$profile with TimeSeekRange.dlna.org: npt=4-"
+echo "request: GET /media/sample.ts?profile=$profile with TimeSeekRange.dlna.org: npt=4-"
 curl -s -D - -o "$work/served.ts" -H "TimeSeekRange.dlna.org: npt=4-" -H "getcontentFeatures.dlna.org: 1" \
-  "${url}sample.ts?profile=$profile" | tr -d '\r'
+  "${url}media/sample.ts?profile=$profile" | tr -d '\r'
 echo "body: $(stat -c %s "$work/served.ts") bytes$([ -s "$work/from-4s.ts" ] && { cmp -s "$work/served.ts" "$work/from-4s.ts" && echo ", the same bytes as step 4" || echo ", not the bytes of step 4"; })"
 kill -INT -- -"$server"
 wait "$server" || true

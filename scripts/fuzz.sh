@@ -14,6 +14,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# scripts/fuzz.sh http [SECONDS] [options...]: the HTTP request rules
+# (fuzz_http) from fuzz/corpus/http/ instead.
+target=parser_stream_fuzz corpus=fuzz/corpus dict=fuzz/parser_stream.dict work_name=work max_len=16384
+if [ "${1:-}" = http ]; then
+  shift; target=fuzz_http corpus=fuzz/corpus/http dict=fuzz/http.dict work_name=work-http max_len=4096
+fi
 seconds=600
 if [ $# -gt 0 ] && [[ "$1" =~ ^[0-9]+$ ]]; then
   seconds=$1
@@ -26,23 +32,23 @@ scripts/install-deps.sh clang libclang-rt-dev cmake ninja-build googletest libpu
 
 build=${VSK_FUZZ_BUILD_DIR:-build/linux-fuzz}
 cmake --preset linux-fuzz -B "$build" >/dev/null
-cmake --build "$build" --target parser_stream_fuzz -j "$(nproc)"
+cmake --build "$build" --target "$target" -j "$(nproc)"
 
-work="$build/fuzz/work"
+work="$build/fuzz/$work_name"
 mkdir -p "$work/corpus" "$work/artifacts"
-cp -n fuzz/corpus/* "$work/corpus/"
+find "$corpus" -maxdepth 1 -type f -exec cp -n {} "$work/corpus/" \;
 
 echo "=== fuzzing for $seconds s; new inputs in $work/corpus, findings in $work/artifacts"
 # Inputs up to 16 KiB: enough for the long run checks of detection (from
 # 3,840 bytes on) and for many packets in several Feed pieces, small enough
 # to keep the rate of executions high.
-"$build/fuzz/parser_stream_fuzz" \
+"$build/fuzz/$target" \
   -max_total_time="$seconds" \
-  -max_len=16384 \
+  -max_len="$max_len" \
   -timeout=10 \
   -rss_limit_mb=4096 \
   -print_final_stats=1 \
-  -dict=fuzz/parser_stream.dict \
+  -dict="$dict" \
   -artifact_prefix="$work/artifacts/" \
   "$@" \
   "$work/corpus"

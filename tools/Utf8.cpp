@@ -37,6 +37,35 @@ void Append(std::wstring& out, char32_t c)
     out += static_cast<wchar_t>(c);
 }
 
+// The code point of one sequence whose continuation bytes are checked.
+char32_t Decoded(std::string_view sequence)
+{
+    const auto lead = static_cast<unsigned char>(sequence[0]);
+    char32_t c = sequence.size() == 1 ? lead : sequence.size() == 2 ? (lead & 0x1F) : sequence.size() == 3 ? (lead & 0x0F) : (lead & 0x07);
+    for (std::size_t k = 1; k < sequence.size(); ++k)
+        c = (c << 6) | (static_cast<unsigned char>(sequence[k]) & 0x3F);
+    return c;
+}
+
+// The length of the well-formed UTF-8 sequence at text[i], or 0 for a
+// broken, overlong or surrogate one.
+std::size_t NextCharacter(std::string_view text, std::size_t i)
+{
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size())
+        return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+            return 0;
+    }
+    const char32_t c = Decoded(text.substr(i, length));
+    static constexpr char32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < SMALLEST[length] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000))
+        return 0;
+    return length;
+}
+
 }  // namespace
 
 std::string ToUtf8(std::wstring_view text)
@@ -68,25 +97,22 @@ std::wstring FromUtf8(std::string_view text)
     out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        char32_t c = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
-        bool ok = length != 0 && i + length <= text.size();
-        for (std::size_t k = 1; ok && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            ok = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        static constexpr char32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!ok || c < SMALLEST[length] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
-            Append(out, REPLACEMENT);
-            ++i;
-            continue;
-        }
-        Append(out, c);
-        i += length;
+        const std::size_t length = NextCharacter(text, i);
+        Append(out, length == 0 ? REPLACEMENT : Decoded(text.substr(i, length)));
+        i += length == 0 ? 1 : length;
     }
     return out;
+}
+
+bool IsValidUtf8(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = NextCharacter(text, i);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 std::filesystem::path PathFromUtf8(std::string_view text)

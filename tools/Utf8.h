@@ -13,6 +13,8 @@ namespace mediahost {
 std::string ToUtf8(std::wstring_view text);
 // Malformed bytes become U+FFFD.
 std::wstring FromUtf8(std::string_view text);
+// False for any broken, overlong or surrogate sequence.
+bool IsValidUtf8(std::string_view text);
 
 std::filesystem::path PathFromUtf8(std::string_view text);
 std::string Utf8FromPath(const std::filesystem::path& path);

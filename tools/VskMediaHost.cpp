@@ -5,7 +5,7 @@
 //   VskMediaHost profiles [--vendor] [--parser-dir DIR]
 //   VskMediaHost classify FILE... [--json]
 //   VskMediaHost stream FILE --profile NAME [--seek-bytes N | --seek-time T] [-o OUT]
-//   VskMediaHost serve DIR [--port P] [--bind ADDR]
+//   VskMediaHost serve DIR [--port P] [--bind ADDR] [--name NAME] [--no-discovery]
 //
 // Every command takes --component PATH (the component library; default:
 // beside this program, else <build>/component), --parser-dir DIR (the parser
@@ -519,12 +519,18 @@ int main(int argc, char** argv)
     SServeOptions serveOptions;
     std::string folder;
     unsigned timeout = 30;
-    CLI::App* serve = app.add_subcommand("serve", "HTTP server of a folder's recordings with byte and DLNA time seek");
+    unsigned headerTimeout = 10;
+    bool noDiscovery = false;
+    CLI::App* serve = app.add_subcommand("serve", "DLNA media server of a folder's recordings, with byte and time seek");
     serve->add_option("DIR", folder, "the folder")->required();
     serve->add_option("--port", serveOptions.port, "TCP port; 0 picks a free one")->capture_default_str();
     serve->add_option("--bind", serveOptions.bind, "address to listen on; 0.0.0.0 for the whole network")
         ->capture_default_str();
-    serve->add_option("--timeout", timeout, "seconds a client may stay idle or stall")->capture_default_str();
+    serve->add_option("--name", serveOptions.friendlyName, "the name clients show (default: VskMediaHost on HOSTNAME)");
+    serve->add_flag("--no-discovery", noDiscovery, "do not announce the server on the network (SSDP)");
+    serve->add_option("--timeout", timeout, "seconds a connection may stay idle between requests")->capture_default_str();
+    serve->add_option("--header-timeout", headerTimeout, "seconds a request's head may take to arrive")
+        ->capture_default_str();
     common.AddTo(*serve);
 
     try {
@@ -547,6 +553,8 @@ int main(int argc, char** argv)
         if (serve->parsed()) {
             serveOptions.folder = PathFromUtf8(folder);
             serveOptions.timeout = std::chrono::seconds(timeout == 0 ? 1 : timeout);
+            serveOptions.headerTimeout = std::chrono::seconds(headerTimeout == 0 ? 1 : headerTimeout);
+            serveOptions.discovery = !noDiscovery;
             return ServeCommand(common, serveOptions);
         }
     } catch (const std::exception& e) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,12 +42,25 @@ struct SRequest {
     }
 };
 
+// A body too large to hold, written as the client takes it: `length` bytes
+// (the Content-Length), handed over piece by piece by `next`, which replaces
+// the chunk's contents with the following bytes and answers false when they
+// cannot be had (the head is out by then, so the answer is cut short and the
+// connection closed). It is written without a time-out: a client may pause
+// mid-body (DLNA http-stalling) for as long as it keeps the connection.
+struct SStreamedBody {
+    std::int64_t length = 0;
+    std::function<bool(std::vector<std::uint8_t>& chunk)> next;
+};
+
 struct SAnswer {
     unsigned status = 200;
     std::string contentType;  // empty: no Content-Type
     SHeaders headers;         // besides Content-Type, Content-Length, Server, Date and Connection
     std::string body;         // not sent for HEAD; Content-Length is its size either way
-    std::string log;          // the one log line's tail: what was answered, or why refused
+    std::string log;          // the one log line's tail: what was answered, or why refused ("refused: ...")
+    bool close = false;       // the connection ends after this answer (a failure that leaves it unusable)
+    std::optional<SStreamedBody> streamed;  // instead of body; never run for HEAD
 };
 
 }  // namespace mediahost::server

@@ -1,5 +1,7 @@
 #include "HttpRules.h"
 
+#include "Utf8.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -51,6 +53,17 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
+}
+
+// What follows "KEY=" (blanks around either allowed, the key in any case);
+// nullopt for another key.
+std::optional<std::string_view> AfterKey(std::string_view value, std::string_view key)
+{
+    value = Trim(value);
+    const std::size_t eq = value.find('=');
+    if (eq == std::string_view::npos || !EqualsNoCase(Trim(value.substr(0, eq)), key))
+        return std::nullopt;
+    return Trim(value.substr(eq + 1));
 }
 
 // "SS[.fff]" into milliseconds.
@@ -115,9 +128,40 @@ std::string PercentEncode(std::string_view text)
     return out;
 }
 
-bool IsSafeFileName(std::string_view name)
+bool SplitTarget(std::string_view target, std::string& path, std::string& query)
 {
-    if (name.empty() || name == "." || name == ".." || name.size() > 255)
+    path.clear();
+    query.clear();
+    if (target == "*") {
+        path = "*";
+        return true;
+    }
+    const std::size_t scheme = target.find("://");
+    if (scheme != std::string_view::npos && (EqualsNoCase(target.substr(0, scheme), "http") ||
+                                             EqualsNoCase(target.substr(0, scheme), "https"))) {
+        const std::string_view rest = target.substr(scheme + 3);
+        const std::size_t pathStart = rest.find_first_of("/?");
+        if (pathStart == 0)
+            return false;  // no authority
+        target = pathStart == std::string_view::npos ? std::string_view("/") : rest.substr(pathStart);
+        if (target.front() == '?') {
+            query = std::string(target.substr(1));
+            path = "/";
+            return true;
+        }
+    }
+    if (target.empty() || target.front() != '/')
+        return false;
+    const std::size_t mark = target.find('?');
+    path = std::string(target.substr(0, mark));
+    if (mark != std::string_view::npos)
+        query = std::string(target.substr(mark + 1));
+    return true;
+}
+
+bool IsServableName(std::string_view name)
+{
+    if (name.empty() || name.front() == '.' || name.size() > 255 || !IsValidUtf8(name))
         return false;
     for (char c : name) {
         const auto u = static_cast<unsigned char>(c);
@@ -141,21 +185,33 @@ bool IsSafeFileName(std::string_view name)
     return true;
 }
 
-bool RequestedFile(std::string_view target, std::string& name, std::string& query)
+bool MediaSegments(std::string_view path, std::vector<std::string>& segments)
 {
-    name.clear();
-    query.clear();
-    const std::size_t mark = target.find('?');
-    const std::string_view path = target.substr(0, mark);
-    if (mark != std::string_view::npos)
-        query = std::string(target.substr(mark + 1));
-    if (path.size() < 2 || path.front() != '/' || path.find('/', 1) != std::string_view::npos)
+    segments.clear();
+    if (path.substr(0, MEDIA_PREFIX.size()) != MEDIA_PREFIX)
         return false;
-    std::string decoded;
-    if (!PercentDecode(path.substr(1), decoded) || !IsSafeFileName(decoded))
-        return false;
-    name = std::move(decoded);
-    return true;
+    std::string_view rest = path.substr(MEDIA_PREFIX.size());
+    while (true) {
+        const std::size_t slash = rest.find('/');
+        std::string decoded;
+        if (segments.size() == MAX_SEGMENTS || !PercentDecode(rest.substr(0, slash), decoded) ||
+            !IsServableName(decoded)) {
+            segments.clear();
+            return false;
+        }
+        segments.push_back(std::move(decoded));
+        if (slash == std::string_view::npos)
+            return true;
+        rest = rest.substr(slash + 1);
+    }
+}
+
+std::string MediaPath(const std::vector<std::string>& segments)
+{
+    std::string path(MEDIA_PREFIX);
+    for (std::size_t i = 0; i < segments.size(); ++i)
+        path.append(i ? "/" : "").append(PercentEncode(segments[i]));
+    return path;
 }
 
 std::optional<std::string> QueryValue(std::string_view query, std::string_view key)
@@ -179,11 +235,10 @@ std::optional<std::string> QueryValue(std::string_view query, std::string_view k
 SByteRange ParseRange(std::string_view value, std::int64_t size)
 {
     SByteRange range;
-    value = Trim(value);
-    const std::size_t eq = value.find('=');
-    if (eq == std::string_view::npos || !EqualsNoCase(Trim(value.substr(0, eq)), "bytes"))
+    const std::optional<std::string_view> after = AfterKey(value, "bytes");
+    if (!after)
         return range;
-    const std::string_view bytes = Trim(value.substr(eq + 1));
+    const std::string_view bytes = *after;
     const std::size_t dash = bytes.find('-');
     if (dash == std::string_view::npos || bytes.find(',') != std::string_view::npos)
         return range;
@@ -238,18 +293,19 @@ bool ParseNptTime(std::string_view text, std::uint64_t& ms)
     const std::uint64_t m = Number(minutes);
     if (m >= 60 || secondsMs >= 60000)
         return false;
-    ms = std::min(SATURATED, Number(hours) * 3600000 + m * 60000 + secondsMs);
+    // Capped first: 2^52 hours in milliseconds would wrap past 2^64.
+    const std::uint64_t h = std::min(Number(hours), SATURATED / 3600000);
+    ms = std::min(SATURATED, h * 3600000 + m * 60000 + secondsMs);
     return true;
 }
 
 STimeRange ParseTimeSeekRange(std::string_view value)
 {
     STimeRange range;
-    value = Trim(value);
-    const std::size_t eq = value.find('=');
-    if (eq == std::string_view::npos || !EqualsNoCase(Trim(value.substr(0, eq)), "npt"))
+    const std::optional<std::string_view> after = AfterKey(value, "npt");
+    if (!after)
         return range;
-    const std::string_view times = Trim(value.substr(eq + 1));
+    const std::string_view times = *after;
     const std::size_t dash = times.find('-');
     if (dash == std::string_view::npos)
         return range;
@@ -274,14 +330,81 @@ std::string FormatNpt(std::uint64_t ms)
     return text;
 }
 
+SPlaySpeed ParsePlaySpeed(std::string_view value)
+{
+    SPlaySpeed speed;
+    const std::optional<std::string_view> after = AfterKey(value, "speed");
+    if (!after)
+        return speed;
+    std::string_view rate = *after;
+    const bool negative = !rate.empty() && rate.front() == '-';
+    if (negative)
+        rate.remove_prefix(1);
+    const std::size_t slash = rate.find('/');
+    const std::string_view numerator = rate.substr(0, slash);
+    const std::string_view denominator = slash == std::string_view::npos ? "1" : rate.substr(slash + 1);
+    if (!IsDigits(numerator) || !IsDigits(denominator) || Number(denominator) == 0)
+        return speed;
+    speed.valid = true;
+    speed.normal = !negative && Number(numerator) == Number(denominator) && Number(numerator) < SATURATED;
+    return speed;
+}
+
+ETransferMode ParseTransferMode(std::string_view value)
+{
+    value = Trim(value);
+    if (EqualsNoCase(value, "Streaming"))
+        return ETransferMode::STREAMING;
+    if (EqualsNoCase(value, "Interactive"))
+        return ETransferMode::INTERACTIVE;
+    if (EqualsNoCase(value, "Background"))
+        return ETransferMode::BACKGROUND;
+    return ETransferMode::UNKNOWN;
+}
+
+std::string DlnaFlags(std::uint32_t primary)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(primary));
+    return std::string(text) + std::string(24, '0');
+}
+
 std::string ContentFeatures(std::string_view profileName, bool timeSeek)
 {
     std::string features;
     if (!profileName.empty())
         features.append("DLNA.ORG_PN=").append(profileName).append(";");
+    // OP: time seek, then byte ranges, which every resource answers.
     features.append(timeSeek ? "DLNA.ORG_OP=11" : "DLNA.ORG_OP=01");
-    features.append(";DLNA.ORG_CI=0;DLNA.ORG_FLAGS=01700000000000000000000000000000");
+    features.append(";DLNA.ORG_CI=0;DLNA.ORG_FLAGS=").append(DlnaFlags(dlna::SERVED_FLAGS));
     return features;
+}
+
+std::string HttpDate(std::int64_t unixSeconds)
+{
+    static constexpr const char* DAYS[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
+    static constexpr const char* MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::int64_t seconds = std::max<std::int64_t>(unixSeconds, 0);
+    const std::int64_t days = seconds / 86400;
+    const std::int64_t inDay = seconds % 86400;
+    // The civil date of a day count (proleptic Gregorian calendar, eras of
+    // 400 years), so no C library time function and its shared state is
+    // needed on the server's threads.
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = z / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04lld %02d:%02d:%02d GMT", DAYS[days % 7], static_cast<int>(day),
+                  MONTHS[month - 1], static_cast<long long>(year), static_cast<int>(inDay / 3600),
+                  static_cast<int>(inDay / 60 % 60), static_cast<int>(inDay % 60));
+    return text;
 }
 
 }  // namespace mediahost::http

@@ -12,7 +12,8 @@
 #   scripts/demo.sh [--linux]
 #
 # By default it builds and runs the Windows build under Wine (the product: the
-# host registers the component with regsvr32 and creates it by class id);
+# host creates the component by class id through its manifest, with the DLL
+# beside it and nothing registered);
 # --linux runs the native build. Installs the Debian packages it needs when
 # they are missing.
 set -euo pipefail

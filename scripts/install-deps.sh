@@ -8,7 +8,7 @@ packages=("$@")
 if [ ${#packages[@]} -eq 0 ]; then
   packages=(g++ cmake ninja-build googletest libbenchmark-dev libpugixml-dev
             g++-mingw-w64-x86-64 wine wine64 procps ffmpeg
-            libcli11-dev libboost-dev curl python3
+            libcli11-dev libboost-dev curl python3 python3-pefile
             python3-gi gir1.2-gupnp-1.6 gir1.2-gupnp-av-1.0 iproute2)
 fi
 missing=()

@@ -1,6 +1,7 @@
 #include "ComponentHost.h"
 
 #include "Utf8.h"
+#include "platform/activation.h"
 #include "platform/com_holders.h"
 #include "platform/hresult_text.h"
 #include "platform/paths.h"
@@ -153,12 +154,14 @@ bool CComponentHost::Start(const SHostOptions& options, std::string& why)
         why = "registering the host's classes failed: " + HResultMessage(m_hostKit.Result());
         return false;
     }
-    if (!Register(why))
+    const bool registered = !VSK_HOST_REGSVR32 || options.registered;
+    if (registered ? !Register(why) : !BesideProgram(why))
         return false;
-    HRESULT hr = CoCreateInstance(CLSID_Mpeg2TSConverterInfo, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_IVskMediaTranscoderInfo, reinterpret_cast<void**>(&m_info));
+    HRESULT hr = CreateInfo(registered);
     if (FAILED(hr)) {
-        why = "creating the info object by class id failed: " + HResultMessage(hr);
+        why = std::string("creating the info object by class id ") +
+              (registered ? "through the registry" : "through the program's manifest") +
+              " failed: " + HResultMessage(hr);
         return false;
     }
     hr = Guarded([&] {
@@ -178,6 +181,33 @@ bool CComponentHost::Start(const SHostOptions& options, std::string& why)
     if (!LoadParser(parserWhy))
         std::fprintf(stderr, "warning: %s\n", parserWhy.c_str());
     return true;
+}
+
+bool CComponentHost::BesideProgram(std::string& why) const
+{
+    std::error_code ec;
+    if (fs::equivalent(m_componentPath, ProgramDirectory() / COMPONENT_FILE, ec))
+        return true;
+    why = "the component at " + Utf8FromPath(m_componentPath) +
+          " is not beside this program, where its manifest finds it: register it (--registered) or copy it there";
+    return false;
+}
+
+HRESULT CComponentHost::CreateInfo(bool registered)
+{
+    const auto create = [this] {
+        return CoCreateInstance(CLSID_Mpeg2TSConverterInfo, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IVskMediaTranscoderInfo, reinterpret_cast<void**>(&m_info));
+    };
+    if (registered)
+        return create();
+    // COM loads the DLL while the context is active and keeps its class
+    // object; converters come from the info object, not from COM, so the
+    // context is needed for this one creation only.
+    platform::CProgramActivationContext manifest(VSK_HOST_MANIFEST_ID);
+    if (!manifest.IsActive())
+        return manifest.Result();
+    return create();
 }
 
 bool CComponentHost::Register(std::string& why)

@@ -4,12 +4,19 @@
 // can create target descriptions and media properties; and the parser
 // library loaded for the stream probe.
 //
-// Registration: on Windows the component registers itself through regsvr32,
-// as an installer would, and stays registered (a media server does not
-// unregister its components on exit). On Linux there is no registry to write
-// for other processes: the class objects the library hands out go into this
-// process's class table. Either way the objects are then made with
-// CoCreateInstance by class id.
+// Activation, on Windows: by default registration-free. The program's
+// manifest (a resource of its own, see tools/win32) names both classes in the
+// component DLL beside the program; the host activates it around
+// CoCreateInstance, so nothing is written to the registry and no
+// administrator rights are needed. That needs the component beside the
+// program: a --component elsewhere is refused unless it is registered.
+// Registered (--registered): the component registers itself through
+// regsvr32, as an installer would, stays registered (a media server does not
+// unregister its components on exit), and the registry leads COM to it, with
+// no manifest active. On Linux there is no registry to write for other
+// processes: the class objects the library hands out go into this process's
+// class table, either way. The objects are then made with CoCreateInstance
+// by class id.
 #pragma once
 
 #include "StreamFacts.h"
@@ -81,6 +88,7 @@ struct SHostOptions {
     std::filesystem::path component;  // empty: beside this program, or the build tree's
     std::filesystem::path parserDir;  // empty: likewise
     bool vendor = false;              // vendor profile names for AVC entries
+    bool registered = false;          // through the registry (regsvr32), not the manifest
 };
 
 // A recording as the host describes it to the component.
@@ -121,6 +129,8 @@ public:
 
 private:
     bool Register(std::string& why);
+    bool BesideProgram(std::string& why) const;
+    HRESULT CreateInfo(bool registered);
     bool LoadParser(std::string& why);
 
     std::filesystem::path m_componentPath;

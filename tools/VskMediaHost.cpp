@@ -10,8 +10,12 @@
 // Every command takes --component PATH (the component library; default:
 // beside this program, else <build>/component), --parser-dir DIR (the parser
 // library's folder, handed to the component as its setting; default: beside
-// this program, else <build>/parser) and --vendor (vendor names for AVC
-// profiles). Exit codes: 0 done, 1 a file or the component refused, 2 usage.
+// this program, else <build>/parser), --vendor (vendor names for AVC
+// profiles) and --registered (on Windows, the component registered with
+// regsvr32 and found through the registry, as a media server finds it; by
+// default it is found beside this program through the program's manifest,
+// with nothing registered). Exit codes: 0 done, 1 a file or the component
+// refused, 2 usage.
 #include "ComponentHost.h"
 #include "HttpRules.h"
 #include "MediaServer.h"
@@ -186,9 +190,12 @@ struct SCommon {
     std::string component;
     std::string parserDir;
     bool vendor = false;
+    bool registered = false;
 
     void AddTo(CLI::App& command)
     {
+        command.add_flag("--registered", registered,
+                         "register the component (regsvr32) and create it through the registry");
         command.add_option("--component", component, "the component library (default: beside this program)");
         command.add_option("--parser-dir", parserDir, "the parser library's folder, handed to the component");
         command.add_flag("--vendor", vendor, "vendor profile names for AVC entries");
@@ -208,6 +215,7 @@ public:
         options.component = PathFromUtf8(common.component);
         options.parserDir = PathFromUtf8(common.parserDir);
         options.vendor = common.vendor;
+        options.registered = common.registered;
         m_host = std::make_unique<CComponentHost>();
         std::string why;
         if (!m_host->Start(options, why)) {
@@ -475,6 +483,7 @@ int ServeCommand(const SCommon& common, SServeOptions options)
 int main(int argc, char** argv)
 {
     CLI::App app{"VskMediaHost: probe, classify, stream and serve recordings through the component"};
+    app.set_version_flag("--version", std::string("VskMediaHost ") + VSK_VERSION);
     app.require_subcommand(1);
 
     SCommon common;

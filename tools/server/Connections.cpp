@@ -1,5 +1,6 @@
 #include "Connections.h"
 
+#include "ComponentHost.h"
 #include "Log.h"
 
 #include <boost/asio.hpp>
@@ -18,8 +19,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "ComponentHost.h"
-
 namespace mediahost::server {
 namespace {
 
@@ -28,10 +27,8 @@ namespace beast = boost::beast;
 namespace bhttp = boost::beast::http;
 using tcp = net::ip::tcp;
 
-constexpr std::size_t HEADER_LIMIT = REQUEST_HEAD_LIMIT;
-constexpr std::size_t BODY_LIMIT = REQUEST_BODY_LIMIT;
 // Room in the read buffer for a head at its limit and a read beyond it.
-constexpr std::size_t BUFFER_LIMIT = 2 * HEADER_LIMIT;
+constexpr std::size_t BUFFER_LIMIT = 2 * REQUEST_HEAD_LIMIT;
 constexpr std::chrono::seconds LINGER{2};
 // Connections beyond the limit still answered 503 (and lingering) before
 // further ones are closed without a word.
@@ -231,8 +228,8 @@ private:
             return;
         }
         c->parser.emplace();
-        c->parser->header_limit(HEADER_LIMIT);
-        c->parser->body_limit(BODY_LIMIT);
+        c->parser->header_limit(REQUEST_HEAD_LIMIT);
+        c->parser->body_limit(REQUEST_BODY_LIMIT);
         if (c->fresh || c->buffer.size() != 0) {
             c->stream.expires_after(m_options.headerTimeout);
             ReadHead(c);
@@ -241,7 +238,7 @@ private:
         // Idle between requests: the next one's head is timed from its
         // first byte.
         c->stream.expires_after(m_options.timeout);
-        c->stream.async_read_some(c->buffer.prepare(HEADER_LIMIT), [this, c](beast::error_code ec, std::size_t n) {
+        c->stream.async_read_some(c->buffer.prepare(REQUEST_HEAD_LIMIT), [this, c](beast::error_code ec, std::size_t n) {
             c->buffer.commit(n);
             if (ec) {
                 ReadFailed(c, ec);

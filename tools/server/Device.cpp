@@ -12,7 +12,6 @@ namespace {
 // This program's own namespace for name-based device UUIDs: any fixed value
 // does, so long as it never changes (every device UUID would change with it).
 constexpr const char* DEVICE_NAMESPACE = "4a99844f-0250-4937-b5a1-17b418fb3f4e";
-constexpr const char* MODEL_VERSION = "1.0";
 
 }  // namespace
 
@@ -50,7 +49,7 @@ SDeviceIdentity MakeDeviceIdentity(std::string_view machine, std::string_view ho
                              : std::string(friendlyName);
     identity.manufacturer = "Vsk";
     identity.modelName = "VskMediaHost";
-    identity.modelNumber = MODEL_VERSION;
+    identity.modelNumber = VSK_VERSION;
     identity.modelDescription = "DLNA media server for MPEG transport-stream recordings";
     // UDA's "OS/version UPnP/1.0 product/version", with the tokens of the
     // HTTP answers' Server: UDA 1.0 on the wire, which every DLNA 1.5 client

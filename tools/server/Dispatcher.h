@@ -35,7 +35,7 @@ inline constexpr std::size_t REQUEST_HEAD_LIMIT = 8 * 1024;
 inline constexpr std::size_t REQUEST_BODY_LIMIT = 64 * 1024;
 
 // Server: of every answer: the product and the protocols it follows.
-inline constexpr std::string_view SERVER_NAME = "VskMediaHost/1.0 UPnP/1.0 DLNADOC/1.50";
+inline constexpr std::string_view SERVER_NAME = "VskMediaHost/" VSK_VERSION " UPnP/1.0 DLNADOC/1.50";
 
 // Thrown by a piece when the request itself cannot be read (answered 400).
 class CBadRequest : public std::runtime_error {

@@ -31,7 +31,6 @@ import re
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import threading
@@ -39,6 +38,8 @@ import time
 import urllib.parse
 import urllib.request
 import xml.etree.ElementTree as ET
+
+from hosttest import Host, Server, check, failures
 
 SSDP = ("239.255.255.250", 1900)
 MEDIA_SERVER = "urn:schemas-upnp-org:device:MediaServer:1"
@@ -59,16 +60,6 @@ REQUIRED_ACTIONS = {
 SUB_FOLDER = "Sub & folder"
 PLAIN_NAME = "program-stream.mpg"  # the program stream: no profile, served as it is
 LOCAL_NET = "10.99.0.1/24"         # a second interface, inside the namespace only
-
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAILED: " + what, flush=True)
-    return condition
-
 
 def step(title):
     print("--- " + title, flush=True)
@@ -112,7 +103,7 @@ def outside(args):
     if args.runner:
         env["WINEPREFIX"] = private_prefix(args)
         env["WINEDEBUG"] = "-all"
-    command = ["unshare", "-n", "--", python, os.path.abspath(__file__), "--inside"] + sys.argv[1:]
+    command = ["unshare", "-n", "--", python, "-B", os.path.abspath(__file__), "--inside"] + sys.argv[1:]
     inner = subprocess.Popen(command, env=env, start_new_session=True)
     try:
         return inner.wait(timeout=args.time_limit)
@@ -148,57 +139,6 @@ def ip(*words, must=True):
     if must and out.returncode != 0:
         raise RuntimeError("ip " + " ".join(words) + ": " + out.stderr.strip())
     return out.returncode == 0
-
-
-class Host:
-    def __init__(self, exe, runner):
-        self.command = ([runner] if runner else []) + [exe]
-        self.wine = bool(runner)
-
-    def path(self, path):
-        return "Z:" + path.replace("/", "\\") if self.wine else path
-
-    def run(self, *args, timeout=120):
-        return subprocess.run(self.command + list(args), capture_output=True, timeout=timeout)
-
-
-class Server:
-    """`serve` started in a session of its own, stopped with Ctrl-C."""
-
-    def __init__(self, host, folder, log_path, *extra):
-        self.log_path = log_path
-        self.log = open(log_path, "wb")
-        self.process = subprocess.Popen(host.command + ["serve", host.path(folder), "--port", "0", *extra],
-                                        stdout=subprocess.PIPE, stderr=self.log, start_new_session=True,
-                                        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
-        self.port = None
-        self.started = None
-        deadline = time.monotonic() + 90
-        while time.monotonic() < deadline:
-            line = self.process.stdout.readline()
-            if not line:
-                break
-            match = re.search(rb"listening on http://[0-9.]+:(\d+)/", line)
-            if match:
-                self.port = int(match.group(1))
-                self.started = time.monotonic()
-                break
-
-    def url(self, path, address="127.0.0.1"):
-        return f"http://{address}:{self.port}{path}"
-
-    def stop(self):
-        """Ctrl-C; the exit code (None when it had to be killed)."""
-        os.killpg(self.process.pid, signal.SIGINT)
-        try:
-            return self.process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.process.pid, signal.SIGKILL)
-            self.process.wait()
-            return None
-
-    def text(self):
-        return open(self.log_path, "rb").read().decode("utf-8", "replace")
 
 
 def ssdp_listener():

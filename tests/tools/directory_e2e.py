@@ -17,28 +17,17 @@ import json
 import os
 import re
 import shutil
-import signal
-import subprocess
 import sys
-import time
 import urllib.parse
 import urllib.request
 import xml.etree.ElementTree as ET
+
+from hosttest import Host, Server, check, failures
 
 CD = "urn:schemas-upnp-org:service:ContentDirectory:1"
 CM = "urn:schemas-upnp-org:service:ConnectionManager:1"
 DIDL = {"d": "urn:schemas-upnp-org:metadata-1-0/DIDL-Lite/", "dc": "http://purl.org/dc/elements/1.1/",
         "upnp": "urn:schemas-upnp-org:metadata-1-0/upnp/"}
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAILED: " + what, flush=True)
-    return condition
-
-
 def control(base, service, action, arguments=""):
     body = ('<?xml version="1.0" encoding="utf-8"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/" '
             's:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body>'
@@ -59,35 +48,15 @@ def children(base, object_id):
     return out, ET.fromstring(out["Result"])
 
 
-def start(command, folder, log_path, env):
-    log = open(log_path, "wb")
-    server = subprocess.Popen(command + ["serve", folder, "--port", "0", "--no-discovery"], stdout=subprocess.PIPE,
-                              stderr=log, env=env, start_new_session=True,
-                              preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
-    line = b""
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline:
-        line = server.stdout.readline()
-        if not line or b"listening on" in line:
-            break
-    match = re.search(rb"http://127\.0\.0\.1:(\d+)/", line)
-    if not match:
-        stop(server)
+def start(host, folder, log_path):
+    server = Server(host, folder, log_path, "--no-discovery")
+    if not server.port:
+        server.stop()
         sys.exit("the server did not say where it listens")
     # Until the first scan is done every browse still answers, but a whole
     # one is what is compared here.
-    while time.monotonic() < deadline and b"library ready" not in open(log_path, "rb").read():
-        time.sleep(0.05)
-    return server, "http://127.0.0.1:" + match.group(1).decode()
-
-
-def stop(server):
-    os.killpg(server.pid, signal.SIGINT)
-    try:
-        server.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        os.killpg(server.pid, signal.SIGKILL)
-        server.wait()
+    server.wait_for("library ready")
+    return server, server.url()
 
 
 def didl_duration(text):
@@ -109,30 +78,26 @@ def main():
     if not names:
         print("recordings unavailable: skipped")
         return 77
-    command = ([args.runner] if args.runner else []) + [args.host]
-    wine = bool(args.runner)
-    as_seen = (lambda p: "Z:" + p) if wine else (lambda p: p)
 
     shutil.rmtree(args.work, ignore_errors=True)
     folder = os.path.join(args.work, "served")
     os.makedirs(os.path.join(folder, "sub"))
     for name in names:
         shutil.copyfile(os.path.join(args.recordings, name), os.path.join(folder, "sub", name))
-    env = dict(os.environ, XDG_CACHE_HOME=os.path.join(args.work, "cache"))
+    host = Host(args.host, args.runner, env=dict(os.environ, XDG_CACHE_HOME=os.path.join(args.work, "cache")))
 
     # What the component says, through the host's own commands.
-    classify = json.loads(subprocess.run(command + ["classify", "--json"] +
-                                         [as_seen(os.path.join(folder, "sub", n)) for n in names],
-                                         capture_output=True, timeout=300).stdout)
+    classify = json.loads(host.run("classify", "--json", *[host.path(os.path.join(folder, "sub", n)) for n in names],
+                                   timeout=300).stdout)
     offered = {os.path.basename(entry["file"].replace("\\", "/")): entry for entry in classify}
     # "  N  NAME  MIME  time seek yes|no", NAME "-" for an empty name.
     catalogue = []
-    for line in subprocess.run(command + ["profiles"], capture_output=True, timeout=120).stdout.decode().splitlines():
+    for line in host.run("profiles").stdout.decode().splitlines():
         row = re.match(r"\s*\d+\s+(\S+)\s+(\S+/\S+)\s+time seek (yes|no)", line)
         if row:
             catalogue.append(("" if row.group(1) == "-" else row.group(1), row.group(2), row.group(3)))
 
-    server, base = start(command, as_seen(folder), os.path.join(args.work, "server.log"), env)
+    server, base = start(host, folder, os.path.join(args.work, "server.log"))
     try:
         root, root_didl = children(base, "0")
         containers = root_didl.findall("d:container", DIDL)
@@ -183,10 +148,10 @@ def main():
         check(listed == wanted, f"GetProtocolInfo lists the catalogue: {listed} against {wanted}")
         before = int(control(base, CD, "GetSystemUpdateID")["Id"])
     finally:
-        stop(server)
+        server.stop()
 
     # A restart reads the facts from the cache: the same answers.
-    server, base = start(command, as_seen(folder), os.path.join(args.work, "server-again.log"), env)
+    server, base = start(host, folder, os.path.join(args.work, "server-again.log"))
     try:
         again, _ = children(base, sub_id)
         check(again["Result"].replace(base, "") == first["Result"].replace(first_base(first), ""),
@@ -197,7 +162,7 @@ def main():
         check(added["TotalMatches"] == str(len(names) + 1), "a recording added shows on the next browse")
         check(int(control(base, CD, "GetSystemUpdateID")["Id"]) > before, "and the update id rises")
     finally:
-        stop(server)
+        server.stop()
 
     print(f"{len(failures)} failed" if failures else "directory end to end: all checks passed")
     return 1 if failures else 0

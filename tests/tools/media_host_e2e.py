@@ -19,12 +19,12 @@ import json
 import os
 import re
 import shutil
-import signal
 import socket
-import subprocess
 import sys
 import time
 import urllib.parse
+
+from hosttest import Host, Server, check, curl, failures, ffprobe
 
 # Recording -> the profile names its family offers (order as offered), and
 # whether the probe's packet format is 1, 2 or 3. Families: 16-18 MPEG-2 HD
@@ -42,33 +42,7 @@ UNICODE_NAME = "pr\u00f8ve \u00e9t\u00e9.ts"
 NO_CLOCK = "no-clock.ts"
 FFPROBE_CODECS = {"mpeg2video": "mpeg2video", "mpeg1video": "mpeg2video", "h264": "h264", "ac3": "ac3", "mp2": "mpeg-audio", "mp3": "mpeg-audio"}
 
-failures = []
 refusals_caused = 0
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAILED: " + what, flush=True)
-    return condition
-
-
-class Host:
-    def __init__(self, exe, runner):
-        self.command = ([runner] if runner else []) + [exe]
-        self.wine = bool(runner)
-
-    def path(self, path):
-        """A path as the host program sees it (drive Z: under Wine)."""
-        return "Z:" + path if self.wine else path
-
-    def run(self, *args, timeout=120):
-        return subprocess.run(self.command + list(args), capture_output=True, timeout=timeout)
-
-
-def ffprobe(path, *extra):
-    out = subprocess.run(["ffprobe", "-v", "error", "-of", "json", *extra, path], capture_output=True, timeout=60)
-    return json.loads(out.stdout or b"{}")
 
 
 def first_video_pts(path):
@@ -171,19 +145,6 @@ def check_stream_seek(host, path, profile, duration_ms, work):
 
 
 # ---------------------------------------------------------------------------
-def curl(url, *args):
-    out = subprocess.run(["curl", "-s", "-g", "--path-as-is", "-D", "-", "-o", "-", "--max-time", "60", *args, url],
-                         capture_output=True, timeout=90)
-    head, _, body = out.stdout.partition(b"\r\n\r\n")
-    lines = head.decode("latin-1").split("\r\n")
-    status = int(lines[0].split()[1]) if lines and lines[0].startswith("HTTP/") else 0
-    headers = {}
-    for line in lines[1:]:
-        key, _, value = line.partition(":")
-        headers[key.strip().lower()] = value.strip()
-    return status, headers, body
-
-
 def head(url, *extra_headers):
     """HEAD over a plain socket, read to the close: curl would not show a
     body that should not be there."""
@@ -351,32 +312,13 @@ def make_extras(work, folder, sources):
 
 
 def start_server(host, folder, log_path, *extra):
-    log = open(log_path, "wb")
-    # A session of its own, Ctrl-C ignored by the runner's shell as in a
-    # shell's background job: the signal is the server's to handle.
-    server = subprocess.Popen(host.command + ["serve", host.path(folder), "--port", "0", "--timeout", "2",
-                                              "--header-timeout", "2", *extra],
-                              stdout=subprocess.PIPE, stderr=log, start_new_session=True,
-                              preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
-    deadline = time.monotonic() + 60
-    line = b""
-    while time.monotonic() < deadline:
-        line = server.stdout.readline()
-        if not line or b"listening on" in line:
-            break
-    match = re.search(rb"http://127\.0\.0\.1:(\d+)/", line)
-    return server, ("http://127.0.0.1:" + match.group(1).decode()) if match else None
+    server = Server(host, folder, log_path, "--timeout", "2", "--header-timeout", "2", *extra)
+    return server, (server.url() if server.port else None)
 
 
 def stop_server(server, what):
-    os.killpg(server.pid, signal.SIGINT)
-    try:
-        code = server.wait(timeout=30)
-        check(code == 0, f"{what} ends with 0 on Ctrl-C, not {code}")
-    except subprocess.TimeoutExpired:
-        os.killpg(server.pid, signal.SIGKILL)
-        server.wait()
-        check(False, f"{what} stops on Ctrl-C")
+    code = server.stop()
+    check(code == 0, f"{what} ends with 0 on Ctrl-C, not {code}")
 
 
 def check_vendor_names(host, folder, work):

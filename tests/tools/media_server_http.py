@@ -26,12 +26,8 @@ import sys
 import threading
 import time
 
-# The shared helpers of the other end-to-end script; no byte-code cache in
-# the source tree.
-sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import media_host_e2e as e2e  # noqa: E402
-from media_host_e2e import check  # noqa: E402
+import media_host_e2e as e2e
+from hosttest import check, failures, ffprobe
 
 # The recordings the table uses (made by the recording fixture): a 188-byte
 # MPEG-2 stream with time seek and a duration of several seconds, an AVC
@@ -101,7 +97,7 @@ def flag_bits(features):
 
 
 def video_pts(path):
-    data = e2e.ffprobe(path, "-select_streams", "v:0", "-show_entries", "packet=pts")
+    data = ffprobe(path, "-select_streams", "v:0", "-show_entries", "packet=pts")
     return [int(p["pts"]) for p in data.get("packets", []) if "pts" in p]
 
 
@@ -374,10 +370,10 @@ def main():
     check("stopped" in log, "the server logs its stop")
     check(all(line[:2].isdigit() and line[2] == ":" for line in log.splitlines()),
           "every log line is one line of the server's")
-    print(f"{'passed' if not e2e.failures else 'FAILED'}: {len(e2e.failures)} failure(s)")
-    if e2e.failures:
+    print(f"{'passed' if not failures else 'FAILED'}: {len(failures)} failure(s)")
+    if failures:
         print("server log:\n" + log[-4000:])
-    return 1 if e2e.failures else 0
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":

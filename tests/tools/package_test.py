@@ -21,16 +21,16 @@ checks, in order:
 Exit 77 (skipped) without curl, ffprobe, pefile or the cross compiler.
 """
 import argparse
+import importlib.util
 import json
 import os
 import re
 import shutil
-import signal
-import socket
 import subprocess
 import sys
-import time
 import zipfile
+
+from hosttest import Host, Server, check, curl, failures
 
 SHIPPED = {"VskMediaHost.exe", "VskMpeg2TsTranscoder.dll", "VskMpegParser.dll", "VskMpeg2TsTranscoder.h",
            "README.txt"}
@@ -39,16 +39,6 @@ BINARIES = ["VskMediaHost.exe", "VskMpeg2TsTranscoder.dll", "VskMpegParser.dll"]
 # RTTI names, GoogleTest's, and its program and library names.
 TEST_MARKS = [b"vsktest", b"gtest", b"N7testing", b"vsk_test_support", b"_tests.exe"]
 RECORDING = "mpeg2-hd-ac3.ts"
-
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAILED: " + what, flush=True)
-    return condition
-
 
 def run(command, env=None, timeout=180, **kwargs):
     return subprocess.run(command, capture_output=True, timeout=timeout, env=env, **kwargs)
@@ -151,58 +141,34 @@ class Prefix:
         run(["wineserver", "-k"], env=self.env, timeout=60)
 
 
-def curl(url, *args):
-    out = run(["curl", "-s", "-g", "-D", "-", "-o", "-", "--max-time", "60", *args, url], timeout=90)
-    head, _, body = out.stdout.partition(b"\r\n\r\n")
-    lines = head.decode("latin-1").split("\r\n")
-    status = int(lines[0].split()[1]) if lines and lines[0].startswith("HTTP/") else 0
-    headers = {k.strip().lower(): v.strip() for k, _, v in (line.partition(":") for line in lines[1:])}
-    return status, headers, body
-
-
 def video_packet_positions(path):
     out = run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pos", "-of", "json", path])
     return {int(p["pos"]) for p in json.loads(out.stdout or b"{}").get("packets", []) if "pos" in p}
 
 
-def serve_answers(prefix, exe, folder, extra):
+def serve_answers(host, folder, extra, work):
     """A byte range and a time seek from a running serve, as curl gets them."""
-    server = subprocess.Popen(["wine", exe, "serve", "Z:" + folder, "--port", "0", "--no-discovery", *extra],
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=prefix.env,
-                              start_new_session=True)
+    server = Server(host, folder, os.path.join(work, "serve.log"), "--no-discovery", *extra)
     answers = {}
     try:
-        deadline = time.monotonic() + 90
-        line = b""
-        while time.monotonic() < deadline:
-            line = server.stdout.readline()
-            if not line or b"listening on" in line:
-                break
-        match = re.search(rb"http://127\.0\.0\.1:(\d+)/", line)
-        if not check(match is not None, f"serve {' '.join(extra)} says where it listens: {line!r}"):
-            return answers
-        url = f"http://127.0.0.1:{match.group(1).decode()}/media/{RECORDING}"
-        answers["range"] = curl(url, "-H", "Range: bytes=1000-200999")
-        answers["time"] = curl(url, "-H", "TimeSeekRange.dlna.org: npt=2-")
+        if check(server.port is not None, f"serve {' '.join(extra)} says where it listens: {server.text()[-300:]}"):
+            url = server.url(f"/media/{RECORDING}")
+            answers["range"] = curl(url, "-H", "Range: bytes=1000-200999")
+            answers["time"] = curl(url, "-H", "TimeSeekRange.dlna.org: npt=2-")
     finally:
-        os.killpg(server.pid, signal.SIGINT)
-        try:
-            server.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            os.killpg(server.pid, signal.SIGKILL)
-            server.wait()
+        server.stop()
     return answers
 
 
-def host_answers(prefix, exe, folder, recording, extra):
+def host_answers(host, folder, recording, extra, work):
     """What probe, classify and serve answer, for comparing two ways in."""
-    probe = prefix.run(exe, "probe", "--json", *extra, "Z:" + recording)
-    classify = prefix.run(exe, "classify", "--json", *extra, "Z:" + recording)
+    probe = host.run("probe", "--json", *extra, host.path(recording))
+    classify = host.run("classify", "--json", *extra, host.path(recording))
     check(probe.returncode == 0 and b'"durationMs"' in probe.stdout,
           f"probe {' '.join(extra)}: {probe.stdout[-300:]!r} {probe.stderr[-300:]!r}")
     check(classify.returncode == 0 and b'"profiles"' in classify.stdout,
           f"classify {' '.join(extra)}: {classify.stdout[-300:]!r} {classify.stderr[-300:]!r}")
-    return {"probe": probe.stdout, "classify": classify.stdout, "serve": serve_answers(prefix, exe, folder, extra)}
+    return {"probe": probe.stdout, "classify": classify.stdout, "serve": serve_answers(host, folder, extra, work)}
 
 
 def check_served(answers, recording, what):
@@ -231,9 +197,7 @@ def main():
         if not shutil.which(tool):
             print(f"skipped: {tool} is not installed (scripts/install-deps.sh installs it)")
             return 77
-    try:
-        import pefile  # noqa: F401
-    except ImportError:
+    if importlib.util.find_spec("pefile") is None:
         print("skipped: python3-pefile is not installed (scripts/install-deps.sh installs it)")
         return 77
     recording_source = os.path.join(args.recordings, RECORDING)
@@ -259,14 +223,15 @@ def main():
     shutil.copyfile(recording_source, recording)
     exe = os.path.join(folder, "VskMediaHost.exe")
     prefix = Prefix(os.path.join(args.work, "prefix"))
+    host = Host(exe, "wine", env=prefix.env)
     classes = set()
     for script in os.listdir(os.path.join(args.source, "component", "registry")):
         text = open(os.path.join(args.source, "component", "registry", script)).read()
         classes |= set(re.findall(r"ForceRemove \{([0-9A-F-]+)\}", text))
     try:
-        out = prefix.run(exe, "--version")
+        out = host.run("--version")
         check(out.stdout.strip() == f"VskMediaHost {args.version}".encode(), f"--version: {out.stdout!r}")
-        free = host_answers(prefix, exe, library, recording, [])
+        free = host_answers(host, library, recording, [], args.work)
         check_served(free["serve"], recording, "registration-free")
         for clsid in sorted(classes):
             check(not prefix.registry_holds(clsid), f"registration-free: class {clsid} was written to the registry")
@@ -276,9 +241,10 @@ def main():
         elsewhere = os.path.join(args.work, "installed")
         shutil.copytree(folder, elsewhere)
         os.remove(os.path.join(elsewhere, "VskMediaHost.exe"))
-        component = "Z:" + os.path.join(elsewhere, "VskMpeg2TsTranscoder.dll")
-        registered = host_answers(prefix, exe, library, recording,
-                                  ["--registered", "--component", component, "--parser-dir", "Z:" + elsewhere])
+        component = host.path(os.path.join(elsewhere, "VskMpeg2TsTranscoder.dll"))
+        registered = host_answers(host, library, recording,
+                                  ["--registered", "--component", component, "--parser-dir", host.path(elsewhere)],
+                                  args.work)
         out = prefix.run("reg", "query", "HKCR\\CLSID\\{" + sorted(classes)[0] + "}\\InprocServer32")
         check(out.returncode == 0 and b"installed" in out.stdout,
               f"regsvr32 registered the copy in its own folder: {out.stdout[-300:]!r}")

@@ -39,12 +39,13 @@
 // distance from the first unit's, for as long as the clock runs on; across
 // a jump between consecutive compared units it goes on as CPlayClock counts
 // it (a step back of more than a second, forward of more than five, or a
-// time-base discontinuity: a discontinuity_indicator on the program's PCR
-// PID, or a discontinuity information packet). A seek pass that
+// discontinuity_indicator on the program's PCR PID). A seek pass that
 // begins behind a jump it cannot see (the first unit it meets lies more
 // than CLOCK_STEP_BACK_TICKS before the file's first unit, or its play time
 // trails the proportional time of its position, size / duration, by more
-// than CLOCK_STEP_FORWARD_TICKS and more than a quarter of the duration)
+// than CLOCK_STEP_FORWARD_TICKS and more than a quarter of the duration; a
+// clock ahead of it is left to the passes from further back, as the video
+// of a file may well end long before its bytes do)
 // gives that unit the proportional time instead. So a request behind a
 // jump lands near the proportional estimate, never at the end of the file,
 // and the time answered is the play time so counted.

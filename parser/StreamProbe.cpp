@@ -142,7 +142,7 @@ std::int64_t MiddleTicks(SProbePoint from, SProbePoint to, double bytesPerTick, 
             continue;
         }
         SProbePoint middle;
-        const bool looked = span.b.position - span.a.position > 2 * std::int64_t{PROBE_SAMPLE_BYTES} &&
+        const bool looked = span.b.position - span.a.position > std::int64_t{PROBE_SHORTEST_SPAN} &&
                             samples < PROBE_SAMPLES && open + 2 <= spans.size();
         if (looked && (++samples, sample((span.a.position + span.b.position) / 2, middle)) &&
             middle.position > span.a.position && middle.position < span.b.position) {

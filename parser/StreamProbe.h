@@ -42,13 +42,15 @@
 //   rate (within a factor of 1.5, or a second). Otherwise the part between
 //   is looked into: the first unit behind its middle is sampled (at most
 //   PROBE_SAMPLE_BYTES read from there), and each half that does not fit is
-//   halved again, at most PROBE_SAMPLES times in all, until the halves are
-//   no longer than twice the sample read. A shortest half whose clock steps
+//   halved again, at most PROBE_SAMPLES times in all, down to halves of
+//   PROBE_SHORTEST_SPAN bytes. A shortest half whose clock steps
 //   back more than a second, or forward more than four times its bytes'
 //   time and five seconds, holds a jump: it counts as its bytes' time at
 //   the head's rate; every other half as its clock says. So two recordings
 //   end to end last as long as both together, and a clean recording whose
-//   rate varies only costs the samples.
+//   rate varies only costs the samples. A step of the clock too small to
+//   tell from the bytes (under five seconds) in the part not read, or a
+//   discontinuity_indicator there, counts as the clock says.
 #pragma once
 
 #include "ArrivalStamps.h"
@@ -72,6 +74,7 @@ inline constexpr std::uint32_t PROBE_TAIL_BYTES = 4 * 1024 * 1024;
 inline constexpr std::uint32_t PROBE_READ_SIZE = 0x10000;
 inline constexpr std::uint32_t PROBE_SAMPLE_BYTES = 2 * 1024 * 1024;
 inline constexpr std::uint32_t PROBE_SAMPLES = 24;
+inline constexpr std::uint32_t PROBE_SHORTEST_SPAN = 256 * 1024;
 // Streams followed in all; the report holds the first VSK_PROBE_MAX_STREAMS.
 inline constexpr std::uint32_t PROBE_STREAMS_FOLLOWED = 2 * VSK_PROBE_MAX_STREAMS;
 

@@ -22,8 +22,36 @@
 // When the pass from the estimate already starts past the request (its
 // first video unit is later), or finds no video unit at all, it is run
 // again from further back: 5 MiB before the estimate, then 10, 20, ... and
-// last from the start of the file.
+// last from the start of the file. Each such pass ends where the pass after
+// it began to examine units (its first unit of the compared stream; else
+// the unit under way when it ended, or where its maps were known), having
+// read on past that point at most one piece to complete the unit under way
+// there: what lies behind was examined already.
+//
+// One clock. Only the video stream of the start pass's first unit is
+// compared (its PID, or its stream id in a program stream): another
+// programme's clock never enters a comparison.
+//
+// The start pass gives the answer for a file without video (0 ms at byte 0)
+// once it has read TIME_SEEK_START_SPAN bytes without a unit that takes part.
+//
+// Play time and clock jumps. A unit's play time is its time stamp's
+// distance from the first unit's, for as long as the clock runs on; across
+// a jump between consecutive compared units it goes on as CPlayClock counts
+// it (a step back of more than a second, forward of more than five, or a
+// discontinuity_indicator on the program's PCR PID). A seek pass that
+// begins behind a jump it cannot see (the first unit it meets lies more
+// than CLOCK_STEP_BACK_TICKS before the file's first unit, or its play time
+// trails the proportional time of its position, size / duration, by more
+// than CLOCK_STEP_FORWARD_TICKS and more than a quarter of the duration; a
+// clock ahead of it is left to the passes from further back, as the video
+// of a file may well end long before its bytes do)
+// gives that unit the proportional time instead. So a request behind a
+// jump lands near the proportional estimate, never at the end of the file,
+// and the time answered is the play time so counted.
 #pragma once
+
+#include "PlayClock.h"
 
 #include <cstdint>
 
@@ -36,6 +64,11 @@ inline constexpr std::uint32_t TIME_SEEK_READ_SIZE = 0x10000;
 inline constexpr std::uint64_t PTS_TICKS_PER_MS = 90;
 // Programs (in the order of the association section) whose video counts.
 inline constexpr std::uint32_t TIME_SEEK_PROGRAMS = 20;
+// A file whose first 32 MiB hold no video unit that takes part (a radio
+// recording, scrambled or unknown video) has none for the search: even at
+// 40 Mbit/s that is over six seconds of recording.
+inline constexpr std::int64_t TIME_SEEK_START_SPAN = 32 * 1024 * 1024;
+
 
 // What a call did, for measurements: how many passes it ran, what it read
 // in all, and where each of the first passes began and how much it read.
@@ -72,9 +105,6 @@ bool TimeSeekVideoType(std::uint32_t streamType) noexcept;
 // double precision, truncated, 0 when negative and at most the size.
 std::int64_t TimeSeekStartOffset(std::int64_t size, std::uint32_t durationMs, std::uint32_t timeMs) noexcept;
 
-// The distance of a time stamp from the first one, in ticks: negative for up
-// to 2^30 ticks before it, positive otherwise (modulo 2^33).
-std::int64_t PtsDistance(std::uint64_t pts, std::uint64_t firstPts) noexcept;
 
 // The search. Results are HRESULT values (0, E_INVALIDARG, E_POINTER,
 // E_OUTOFMEMORY, E_FAIL); the outputs are written on success only. `flag`

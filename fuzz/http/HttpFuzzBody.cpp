@@ -3,6 +3,7 @@
 #include "Dispatcher.h"
 #include "HttpRules.h"
 #include "MediaRequest.h"
+#include "Soap.h"
 
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/http/parser.hpp>
@@ -191,6 +192,7 @@ void DispatchMessage(const std::uint8_t* data, std::size_t size, const SMediaFac
     });
     dispatcher.AddPrefix("GET", std::string(http::MEDIA_PREFIX), [&](const SRequest& r) { return Media(r, facts); });
     dispatcher.Add("POST", "/upnp/control/ContentDirectory", [](const SRequest& r) {
+        Require(soap::RoundTripsBody(r.body), "a SOAP request body whose echoed answer reads back otherwise");
         SAnswer answer;
         answer.contentType = "text/xml; charset=\"utf-8\"";
         answer.body = r.body;
@@ -250,6 +252,9 @@ int RunHttpInput(const std::uint8_t* data, std::size_t size) noexcept
         const SMediaFacts facts = FactsFor(Hash(data, size));
         DispatchMessage(data, size, facts);
         const std::string_view text(reinterpret_cast<const char*>(data), size);
+        // The input as a SOAP body of its own, where no HTTP framing would
+        // let it through.
+        Require(soap::RoundTripsBody(text), "a SOAP body whose echoed answer reads back otherwise");
         for (std::size_t start = 0; start <= text.size();) {
             const std::size_t end = std::min(text.find('\n', start), text.size());
             std::string_view line = text.substr(start, end - start);

@@ -14,8 +14,9 @@
 // Every result must keep the rules the server relies on: a range inside the
 // file, a time inside the duration, a media path whose names are servable and
 // read back from their URL form, a head whose lines no value can add to, no
-// status outside the server's set, no failure caught at the boundary. SOAP
-// bodies join here once the directory's SOAP reader is in.
+// status outside the server's set, no failure caught at the boundary. A
+// SOAP body, the POST's and the whole input taken as one, must read back the
+// same from the answer that echoes its arguments (the escaping of both ways).
 #pragma once
 
 #include <cstddef>

@@ -188,7 +188,7 @@ SDemuxSummary Demultiplex(const std::vector<std::uint8_t>& stream, std::size_t p
         return summary;
     }
     summary.state = demux->State();
-    summary.stopped = demux->Stopped();
+    summary.stopped = demux->Discontinuities() != 0;
     summary.anomalyCount = demux->Anomalies().count;
     summary.anomalyCode = demux->Anomalies().code;
     summary.anomalyPosition = demux->Anomalies().position;

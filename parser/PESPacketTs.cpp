@@ -203,7 +203,7 @@ void CPESPacketTs::DropOldestUnit(bool anomaly) noexcept
     Consume(next);
 }
 
-void CPESPacketTs::DropIncompleteUnits() noexcept
+void CPESPacketTs::DropIncompleteUnits(bool anomaly) noexcept
 {
     // The waiting unit, when there is one, is the oldest start; everything
     // from the next start on has not completed.
@@ -215,8 +215,9 @@ void CPESPacketTs::DropIncompleteUnits() noexcept
         return;
     }
     const SStartMark firstDropped = m_marks[keep];
-    ReportStatus(AnomalyPesMalformed, ANOMALY_SEVERITY,
-                 firstDropped.packet < m_positions.size() ? m_positions[firstDropped.packet] : -1);
+    if (anomaly)
+        ReportStatus(AnomalyPesMalformed, ANOMALY_SEVERITY,
+                     firstDropped.packet < m_positions.size() ? m_positions[firstDropped.packet] : -1);
     m_marks.resize(keep);
     m_end = const_cast<std::uint8_t*>(AtOffset(firstDropped.offset));
     m_positions.resize(firstDropped.packet);
@@ -385,6 +386,13 @@ void CPESPacketTs::ReleaseUnit() noexcept
     // as the first of that unit; a bounded unit's trailing bytes go with it.
     Consume(m_marks.empty() ? EndOffset() : std::max(unitEnd, m_marks.front().offset));
     CompleteUnits();
+}
+
+void CPESPacketTs::Interrupt() noexcept
+{
+    DropIncompleteUnits(false);
+    m_lastContinuity = CONTINUITY_UNSET;
+    m_gapSeen = false;
 }
 
 bool CPESPacketTs::OpenUnit(SOpenUnit& unit) const noexcept

@@ -93,6 +93,10 @@ public:
     Result CompleteUnits() noexcept;
     // Drops the waiting unit and completes the next one if it can.
     void ReleaseUnit() noexcept;
+    // The stream does not go on from what was held: the units under way are
+    // dropped without an anomaly (the waiting one stays) and the continuity
+    // counter starts afresh.
+    void Interrupt() noexcept;
 
     std::uint8_t StreamType() const noexcept { return m_streamType; }
     bool IsVideo() const noexcept { return m_video; }
@@ -156,8 +160,8 @@ private:
     // could not be had (`noMemory`).
     bool MakeRoom(std::uint32_t n, bool& noMemory) noexcept;
     // Drops every unit that has not completed (the waiting one stays),
-    // reporting 0x330210 at the first one's position.
-    void DropIncompleteUnits() noexcept;
+    // reporting 0x330210 at the first one's position when `anomaly`.
+    void DropIncompleteUnits(bool anomaly = true) noexcept;
     // Drops the bytes before `offset` and the packets that carried only
     // those; the first unit start then lies at or after it.
     void Consume(std::uint64_t offset) noexcept;

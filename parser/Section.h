@@ -92,6 +92,11 @@ public:
         return {m_publishedPositions.data(), m_publishedPositionCount};
     }
     const STsPacketHeader& FirstPacketHeader() const noexcept { return m_publishedFirstHeader; }
+    // The bytes of the section being assembled, from its table_id.
+    std::span<const std::uint8_t> HeldBytes() const noexcept
+    {
+        return {m_start, static_cast<std::size_t>(Used())};
+    }
 
 protected:
     // The parse of every table: header, the table's own body (ParseBody, into

@@ -16,16 +16,17 @@ namespace {
 
 constexpr std::uint32_t HEADER_BYTES = 4;
 constexpr std::uint32_t PAYLOAD_BYTES = TS_PACKET_SIZE - HEADER_BYTES;
+// A section's bytes up to its version_number and current_next_indicator.
+constexpr std::uint32_t SECTION_FIXED_BYTES = 6;
 
 }  // namespace
 
-bool CSeekScan::Begin(const CStreamReader& reader) noexcept
+bool CSeekScan::Begin(const CStreamReader& reader, std::uint16_t videoPid) noexcept
 {
     const CTransportStream* demux = reader.TransportStream();
     if (demux == nullptr || (reader.Kind() != STREAM_KIND_TS188 && reader.Kind() != STREAM_KIND_TS192))
         return false;
-    if (demux->State() != DEMUX_RUNNING || demux->Stopped() || demux->CompleteUnitCount() != 0 ||
-        demux->PrivateUnitPending())
+    if (demux->State() != DEMUX_RUNNING || demux->CompleteUnitCount() != 0 || demux->PrivateUnitPending())
         return false;
     const CTSHeader& packets = demux->PacketReader();
     if (packets.ResyncPending() || packets.Stride() > MAX_STRIDE)
@@ -34,40 +35,27 @@ bool CSeekScan::Begin(const CStreamReader& reader) noexcept
     if (pat == nullptr)
         return false;
 
-    // The one stream whose units are compared: it must be the stream its
-    // PID's packets go to.
-    const CPESPacketTs* assembler = nullptr;
-    std::uint16_t videoPid = 0;
-    const std::uint32_t programs = std::min(demux->ProgramCount(), TIME_SEEK_PROGRAMS);
-    for (std::uint32_t p = 0; p < programs; ++p) {
-        const CStreamSet* set = demux->Streams(p);
-        if (set == nullptr)
-            continue;
-        for (std::uint32_t s = 0; s < set->StreamCount(); ++s) {
-            const SKeptStream& kept = set->Stream(s);
-            std::uint32_t routedProgram = 0;
-            std::uint32_t routedStream = 0;
-            if (!kept.assembler || !TimeSeekVideoType(kept.streamType) ||
-                !demux->FindElementaryStream(kept.elementaryPid, routedProgram, routedStream) ||
-                routedProgram != p || routedStream != s)
-                continue;
-            if (assembler != nullptr)
-                return false;
-            assembler = kept.assembler.get();
-            videoPid = kept.elementaryPid;
-            m_streamType = kept.streamType;
-            m_programIndex = p;
-        }
-    }
-    if (assembler == nullptr)
+    // The compared stream: the one its PID's packets go to.
+    std::uint32_t program = 0;
+    std::uint32_t stream = 0;
+    if (!demux->FindElementaryStream(videoPid, program, stream) || program >= TIME_SEEK_PROGRAMS)
         return false;
+    const CStreamSet* set = demux->Streams(program);
+    const CPmapSection* ownMap = demux->ActivePmt(program);
+    if (set == nullptr || ownMap == nullptr || stream >= set->StreamCount())
+        return false;
+    const SKeptStream& kept = set->Stream(stream);
+    if (!kept.assembler || !TimeSeekVideoType(kept.streamType))
+        return false;
+    const CPESPacketTs* assembler = kept.assembler.get();
+    m_streamType = kept.streamType;
+    m_programIndex = program;
     CPESPacketTs::SOpenUnit open;
     if (assembler->Limit() < PAYLOAD_BYTES || !assembler->OpenUnit(open) || open.held > assembler->Limit())
         return false;
 
     m_use.fill(USE_NONE);
     m_videoPid = videoPid;
-    m_use[PID_DIT] = USE_STOP;
     // A map PID that only network entries list never changes anything; one
     // that a single program lists keeps its streams while its section is
     // repeated; any other is not followed.
@@ -86,13 +74,26 @@ bool CSeekScan::Begin(const CStreamReader& reader) noexcept
         if (listing == 0)
             continue;
         const CPmapSection* pmt = listing == 1 ? demux->ActivePmt(owner) : nullptr;
-        if (pmt == nullptr) {
+        const CPmapSection* assembling = listing == 1 ? demux->AssemblingPmt(owner) : nullptr;
+        if (pmt == nullptr || assembling == nullptr) {
             m_use[pid] = USE_STOP;
             continue;
         }
         m_use[pid] = USE_MAP;
         m_mapVersion[pid] = static_cast<std::uint8_t>(pmt->Version());
+        // A section begun before the scan: its header is held there.
+        const auto held = assembling->HeldBytes();
+        if (!held.empty() && (held.size() < SECTION_FIXED_BYTES || !SectionKeepsMap(held.data(), pid)))
+            return false;
     }
+    // The clock reference of the compared program, when another PID
+    // carries it: only its discontinuity indicator is looked at.
+    m_pcrPid = static_cast<std::uint16_t>(ownMap->PcrPid());
+    if (m_pcrPid < PID_COUNT && m_pcrPid != videoPid && m_use[m_pcrPid] == USE_NONE)
+        m_use[m_pcrPid] = USE_PCR;
+    m_use[PID_DIT] = USE_DISCONTINUITY;
+    const SPcrRecord* pcr = demux->Pcr(program);
+    m_discontinuityPosition = pcr != nullptr ? pcr->discontinuityPosition : -1;
 
     m_kind = reader.Kind();
     m_prefix = packets.Prefix();
@@ -205,31 +206,55 @@ EScan CSeekScan::Packet(const std::uint8_t* p, std::int64_t position, SUnitInfo&
     case USE_NONE:
         return EScan::NeedMoreData;
     case USE_MAP:
-        return PlainMapRepeat(header) ? EScan::NeedMoreData : EScan::Abandoned;
+        return MapKeepsStreams(header) ? EScan::NeedMoreData : EScan::Abandoned;
+    case USE_PCR: {
+        SAdaptationField field;
+        if ((header[3] & 0x20u) != 0 && ParseAdaptationField(header + HEADER_BYTES, PAYLOAD_BYTES, field) >= 0)
+            NoteClockReference(field, position);
+        return EScan::NeedMoreData;
+    }
+    case USE_DISCONTINUITY:
+        // As the demultiplexer: the unit under way is dropped, the counter
+        // starts afresh, and a new time base begins here.
+        m_unitStarted = false;
+        m_unitPosition = -1;
+        m_held = 0;
+        m_headLength = 0;
+        m_lastContinuity = 0xFF;
+        m_discontinuityPosition = position;
+        return EScan::NeedMoreData;
     default:
         return EScan::Abandoned;
     }
 }
 
+void CSeekScan::NoteClockReference(const SAdaptationField& field, std::int64_t position) noexcept
+{
+    if (field.discontinuityIndicator != 0)
+        m_discontinuityPosition = position;
+}
+
 EScan CSeekScan::VideoPacket(const std::uint8_t* header, std::int64_t position, SUnitInfo& unit) noexcept
 {
     const std::uint32_t control = (header[3] >> 4) & 0x03u;
-    // Without payload (a packet without either part is passed over, one with
-    // only an adaptation field carries nothing), the continuity counter
-    // stands still.
-    if ((control & 0x01u) == 0)
-        return EScan::NeedMoreData;
     const std::uint8_t* payload = header + HEADER_BYTES;
     std::uint32_t length = PAYLOAD_BYTES;
-    if (control == 0x03u) {
+    if ((control & 0x02u) != 0) {
         SAdaptationField field;
         const std::int32_t fieldLength = ParseAdaptationField(payload, length, field);
         // A damaged field: the packet is passed over.
         if (fieldLength < 0)
             return EScan::NeedMoreData;
+        if (m_pcrPid == m_videoPid)
+            NoteClockReference(field, position);
         payload += 1 + fieldLength;
         length -= 1 + static_cast<std::uint32_t>(fieldLength);
     }
+    // Without payload (a packet without either part is passed over, one with
+    // only an adaptation field carries nothing), the continuity counter
+    // stands still.
+    if ((control & 0x01u) == 0)
+        return EScan::NeedMoreData;
     const std::uint8_t counter = header[3] & 0x0Fu;
     // A repeated packet is left out.
     if (counter == m_lastContinuity)
@@ -274,6 +299,8 @@ bool CSeekScan::CompleteUnit(SUnitInfo& unit) const noexcept
         return false;
     unit.kind = m_kind;
     unit.streamType = m_streamType;
+    unit.elementaryPid = m_videoPid;
+    unit.pcr.discontinuityPosition = m_discontinuityPosition;
     unit.programIndex = m_programIndex;
     unit.header = header;
     unit.payloadLength = payload.length;
@@ -281,29 +308,47 @@ bool CSeekScan::CompleteUnit(SUnitInfo& unit) const noexcept
     return true;
 }
 
-bool CSeekScan::PlainMapRepeat(const std::uint8_t* header) const noexcept
+bool CSeekScan::MapKeepsStreams(const std::uint8_t* header) const noexcept
 {
-    // One whole map section from the packet's first payload byte, of the
-    // version in force (or not yet in force), and nothing but stuffing
-    // behind it: the demultiplexer takes it and changes nothing.
+    // The demultiplexer changes the streams only for a whole section of
+    // another version; every section is looked at where it starts, so a
+    // packet that starts none (or carries nothing, or a field that does not
+    // parse, which the packet reader passes over) changes nothing.
     const std::uint32_t control = (header[3] >> 4) & 0x03u;
-    if ((header[1] & 0x40u) == 0 || control != 0x01u)
+    if ((control & 0x01u) == 0 || (header[1] & 0x40u) == 0)
+        return true;
+    const std::uint8_t* payload = header + HEADER_BYTES;
+    std::uint32_t length = PAYLOAD_BYTES;
+    if (control == 0x03u) {
+        SAdaptationField field;
+        const std::int32_t fieldLength = ParseAdaptationField(payload, length, field);
+        if (fieldLength < 0)
+            return true;
+        payload += 1 + fieldLength;
+        length -= 1 + static_cast<std::uint32_t>(fieldLength);
+    }
+    if (length == 0 || std::uint32_t{payload[0]} + 1 > length)
         return false;
-    const std::uint8_t* const pointer = header + HEADER_BYTES;
-    const std::uint8_t* const section = pointer + 1;
-    const std::uint8_t* const end = header + TS_PACKET_SIZE;
-    if (pointer[0] != 0 || section[0] != TABLE_ID_PMT)
-        return false;
-    const std::uint32_t sectionLength = ((section[1] & 0x0Fu) << 8) | section[2];
-    const std::uint8_t* const sectionEnd = section + 3 + sectionLength;
-    if (sectionLength < 5 || sectionEnd > end)
-        return false;
-    const std::uint8_t version = static_cast<std::uint8_t>((section[5] >> 1) & 0x1Fu);
-    const bool current = (section[5] & 0x01u) != 0;
     const std::uint16_t pid = static_cast<std::uint16_t>(((header[1] & 0x1Fu) << 8) | header[2]);
-    if (current && version != m_mapVersion[pid])
-        return false;
-    return std::all_of(sectionEnd, end, [](std::uint8_t b) { return b == SECTION_STUFFING; });
+    const std::uint8_t* const end = payload + length;
+    // Sections follow one another behind the pointer field up to stuffing.
+    for (const std::uint8_t* at = payload + 1 + payload[0]; at < end && *at != SECTION_STUFFING;) {
+        if (end - at < static_cast<std::ptrdiff_t>(SECTION_FIXED_BYTES) || !SectionKeepsMap(at, pid))
+            return false;
+        // Another table stops the packet's sections there.
+        if (at[0] != TABLE_ID_PMT)
+            return true;
+        at += SECTION_HEADER_BYTES + (((at[1] & 0x0Fu) << 8) | at[2]);
+    }
+    return true;
+}
+
+bool CSeekScan::SectionKeepsMap(const std::uint8_t* section, std::uint16_t pid) const noexcept
+{
+    // A section not yet in force, or of another table, is passed over.
+    if (section[0] != TABLE_ID_PMT || (section[5] & 0x01u) == 0)
+        return true;
+    return static_cast<std::uint8_t>((section[5] >> 1) & 0x1Fu) == m_mapVersion[pid];
 }
 
 }  // namespace parser

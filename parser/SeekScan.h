@@ -11,17 +11,23 @@
 // two could part it gives up instead (EScan::Abandoned), and the caller reads
 // the pass again with the demultiplexer alone:
 // - a packet without its sync byte (the demultiplexer re-synchronises);
-// - a packet on a program map PID that is not one whole section of the
-//   version in force (a new map may change the streams);
-// - a discontinuity information packet (it ends the demultiplexing);
+// - a map section of another version than the one in force, which may
+//   change the streams; a section header that a packet's end cuts, which
+//   cannot be checked; any packet on the map PID of a program that has no
+//   map yet, or of several programs;
 // - a unit that would outgrow the video stream's capacity (dropped there).
 // Everything else is followed exactly as the assembler does it: repeated
 // packets, continuity gaps, packets with a damaged adaptation field or the
 // error indicator, units without a start code, damaged headers and empty
-// units.
+// units; map sections of the version in force over any number of packets,
+// with or without adaptation fields; discontinuity information packets,
+// which drop the unit under way; and the time-base discontinuities of the
+// compared program, which each unit's record carries as the
+// demultiplexer's does.
 #pragma once
 
 #include "PesHeader.h"
+#include "TSHeader.h"
 #include "UnitInfo.h"
 
 #include <array>
@@ -43,26 +49,34 @@ class CSeekScan
 public:
     // Takes over from a transport stream reader that has worked through
     // everything it was fed (NextUnits gave 0) and holds no unit: true when
-    // it runs with exactly one stream whose units the search compares, and
-    // the bytes it holds but has not processed become the first to scan. The
-    // reader must stay alive and untouched while the scan goes on.
-    bool Begin(const CStreamReader& reader) noexcept;
+    // its packets of `videoPid` go to a video stream whose units the search
+    // compares, and the bytes it holds but has not processed become the
+    // first to scan. The reader must stay alive and untouched while the scan
+    // goes on.
+    bool Begin(const CStreamReader& reader, std::uint16_t videoPid) noexcept;
     // The next bytes of the file, behind all those given before. Valid until
     // Next says NeedMoreData.
     void Append(const std::uint8_t* bytes, std::size_t length) noexcept;
     // Goes on to the next unit of the compared stream that the demultiplexer
     // would hand out: EScan::Unit with the fields of its record the search
     // reads (kind, stream type, program index, header, payload length,
-    // position; the others are left as they are), NeedMoreData when the
+    // position, elementary PID and the time-base discontinuity of its
+    // program; the others are left as they are), NeedMoreData when the
     // bytes given are used up, or Abandoned.
     EScan Next(SUnitInfo& unit) noexcept;
+    // Position of the first packet of the compared stream's unit under way,
+    // or -1.
+    std::int64_t UnitUnderWay() const noexcept { return m_unitStarted ? m_unitPosition : -1; }
 
 private:
     // What a packet of a PID other than the compared stream's means to the
-    // scan: nothing, a map section to check, or the end of the scan.
+    // scan: nothing, a map section to check, the program's clock reference,
+    // a discontinuity, or the end of the scan.
     enum : std::uint8_t {
         USE_NONE = 0,
         USE_MAP,
+        USE_PCR,
+        USE_DISCONTINUITY,
         USE_STOP,
     };
     // The most a PES header takes: fixed part, flags and 255 bytes of
@@ -74,7 +88,14 @@ private:
     // completes the unit under way.
     EScan Packet(const std::uint8_t* p, std::int64_t position, SUnitInfo& unit) noexcept;
     EScan VideoPacket(const std::uint8_t* header, std::int64_t position, SUnitInfo& unit) noexcept;
-    bool PlainMapRepeat(const std::uint8_t* header) const noexcept;
+    // Whether the demultiplexer, taking this packet on a map PID, would
+    // leave the streams as they are.
+    bool MapKeepsStreams(const std::uint8_t* header) const noexcept;
+    // Whether the bytes from a section's table_id leave the map in force.
+    bool SectionKeepsMap(const std::uint8_t* section, std::uint16_t pid) const noexcept;
+    // A packet on the program's PCR PID with its discontinuity_indicator
+    // set marks a new time base.
+    void NoteClockReference(const SAdaptationField& field, std::int64_t position) noexcept;
     // Describes the unit under way, which the packet now starting ends;
     // false when the demultiplexer would drop it instead.
     bool CompleteUnit(SUnitInfo& unit) const noexcept;
@@ -85,6 +106,8 @@ private:
     std::uint32_t m_prefix = 0;
     std::uint32_t m_stride = 0;
     std::uint16_t m_videoPid = 0;
+    std::uint16_t m_pcrPid = 0;
+    std::int64_t m_discontinuityPosition = -1;
     std::uint8_t m_streamType = 0;
     std::uint32_t m_programIndex = 0;
     std::uint32_t m_limit = 0;

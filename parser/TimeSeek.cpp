@@ -2,11 +2,14 @@
 
 #include "SeekScan.h"
 #include "StreamReader.h"
+#include "StreamSet.h"
+#include "TransportStream.h"
 #include "UnitInfo.h"
 #include "VskMpegParser.h"
 
 #include "platform/file.h"
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <new>
@@ -35,46 +38,141 @@ bool TakesPart(const SUnitInfo& unit) noexcept
     return TimeSeekVideoType(unit.streamType);
 }
 
+// The stream a unit belongs to, as the search names it: its PID in a
+// transport stream, its stream id in a program stream.
+std::uint32_t StreamOf(const SUnitInfo& unit) noexcept
+{
+    return unit.kind == STREAM_KIND_PROGRAM ? unit.header.streamId : unit.elementaryPid;
+}
+
 struct SPassRequest {
     // The start pass takes the first unit; a seek pass the unit before the
-    // first one beyond targetTicks from firstPts.
+    // first one beyond targetTicks of play time.
     bool startPass = true;
     std::uint64_t firstPts = 0;
     std::int64_t targetTicks = 0;
+    // The compared stream (StreamOf), set for seek passes.
+    std::uint32_t stream = 0;
     // Seek passes: 0 reads from the estimate, k from 5 MiB * 2^(k-1) before
     // it.
     std::uint32_t backoff = 0;
     std::uint32_t durationMs = 0;
     std::uint32_t timeMs = 0;
+    // Where a back-off pass ends: from there on the pass after it examined
+    // every unit; -1 for none.
+    std::int64_t endPosition = -1;
     // A seek pass goes on with the header scan once the demultiplexer runs.
     bool scan = true;
 };
 
+// The play time of a pass's units (see the header): a time stamp x plays at
+// anchorPlay + PtsDistance(x, anchorStamp).
+struct SPassClock {
+    bool started = false;
+    std::uint64_t anchorStamp = 0;
+    std::int64_t anchorPlay = 0;
+    std::uint64_t lastDts = 0;
+    std::int64_t lastPlayDts = 0;
+    std::int64_t lastPosition = 0;
+    // The last regular step between decoding times: the play time a jump is
+    // given.
+    std::int64_t step = 0;
+    // The last time-base discontinuity already taken into account.
+    std::int64_t discontinuityTaken = -1;
+};
+
 struct SPassOutcome {
-    // Where the pass began reading.
+    // Where the pass began reading, and its size.
     std::int64_t offset = 0;
+    std::int64_t fileSize = 0;
     // A unit answers the pass.
     bool found = false;
     std::uint64_t pts = 0;
+    std::int64_t playTicks = 0;
     std::int64_t position = 0;
+    std::uint32_t stream = 0;
     // The first unit of a seek pass was already beyond the target.
     bool overshot = false;
     // The data read could not be told to be any kind of stream.
     bool undetected = false;
     // The header scan gave up: the pass must be read again without it.
     bool scanAbandoned = false;
+    // From where on the pass examined every unit of the compared stream
+    // (absolute); -1 when it never ran.
+    std::int64_t coveredFrom = -1;
+    SPassClock clock;
 };
 
-// Compares one taking-part unit; true when the pass has its answer.
-bool Compare(const SPassRequest& request, std::uint64_t pts, std::int64_t position, SPassOutcome& out) noexcept
+bool OffTheStartClock(std::int64_t clockTicks, std::int64_t proportionalTicks, std::uint32_t durationMs) noexcept
 {
+    const std::int64_t quarter = static_cast<std::int64_t>(std::uint64_t{durationMs} * PTS_TICKS_PER_MS / 4);
+    return clockTicks < -CLOCK_STEP_BACK_TICKS ||
+           proportionalTicks - clockTicks > std::max(CLOCK_STEP_FORWARD_TICKS, quarter);
+}
+
+// The play time of a seek pass's unit at `position` (from the pass's first
+// byte), moving the clock on.
+std::int64_t PlayTime(const SPassRequest& request, const SUnitInfo& unit, std::int64_t position,
+                      SPassOutcome& out) noexcept
+{
+    SPassClock& clock = out.clock;
+    const std::uint64_t pts = unit.header.pts;
+    const std::uint64_t dts = unit.header.dts;
+    const std::int64_t discontinuity = unit.pcr.discontinuityPosition;
+    if (!clock.started) {
+        clock.started = true;
+        clock.anchorStamp = request.firstPts;
+        clock.anchorPlay = 0;
+        if (out.offset > 0 && out.fileSize > 0) {
+            const std::int64_t absolute = out.offset + position;
+            const double share = static_cast<double>(absolute) / static_cast<double>(out.fileSize);
+            const std::int64_t proportional =
+                static_cast<std::int64_t>(share * static_cast<double>(request.durationMs) * PTS_TICKS_PER_MS);
+            if (OffTheStartClock(PtsDistance(pts, request.firstPts), proportional, request.durationMs)) {
+                clock.anchorStamp = pts;
+                clock.anchorPlay = proportional;
+            }
+        }
+    } else {
+        const std::int64_t step = PtsDistance(dts, clock.lastDts);
+        const bool newTimeBase = discontinuity > clock.discontinuityTaken && discontinuity > clock.lastPosition &&
+                                 discontinuity <= position;
+        if (newTimeBase || step < -CLOCK_STEP_BACK_TICKS || step > CLOCK_STEP_FORWARD_TICKS) {
+            clock.anchorStamp = dts;
+            clock.anchorPlay = clock.lastPlayDts + clock.step;
+        } else if (step > 0) {
+            clock.step = step;
+        }
+    }
+    if (discontinuity <= position)
+        clock.discontinuityTaken = std::max(clock.discontinuityTaken, discontinuity);
+    clock.lastDts = dts;
+    clock.lastPlayDts = clock.anchorPlay + PtsDistance(dts, clock.anchorStamp);
+    clock.lastPosition = position;
+    return clock.anchorPlay + PtsDistance(pts, clock.anchorStamp);
+}
+
+// Compares one taking-part unit at `position` (from the pass's first byte);
+// true when the pass has its answer or has reached its end.
+bool Compare(const SPassRequest& request, const SUnitInfo& unit, std::int64_t position, SPassOutcome& out) noexcept
+{
+    const std::int64_t absolute = out.offset + position;
     if (request.startPass) {
         out.found = true;
-        out.pts = pts;
-        out.position = position;
+        out.pts = unit.header.pts;
+        out.position = absolute;
+        out.stream = StreamOf(unit);
         return true;
     }
-    if (PtsDistance(pts, request.firstPts) > request.targetTicks) {
+    if (StreamOf(unit) != request.stream)
+        return false;
+    if (out.coveredFrom < 0)
+        out.coveredFrom = absolute;
+    // The pass begun later examined this unit and all after it.
+    if (request.endPosition >= 0 && absolute >= request.endPosition)
+        return true;
+    const std::int64_t play = PlayTime(request, unit, position, out);
+    if (play > request.targetTicks) {
         // The unit examined before this one answers; without one the pass
         // began too late.
         if (!out.found)
@@ -82,20 +180,21 @@ bool Compare(const SPassRequest& request, std::uint64_t pts, std::int64_t positi
         return true;
     }
     out.found = true;
-    out.pts = pts;
-    out.position = position;
+    out.pts = unit.header.pts;
+    out.playTicks = play;
+    out.position = absolute;
     return false;
 }
 
 // Follows the header scan to the end of the bytes given: true when the pass
 // has its answer or the scan gave up (out.scanAbandoned).
-bool ScanUnits(CSeekScan& scan, const SPassRequest& request, std::int64_t offset, SPassOutcome& out) noexcept
+bool ScanUnits(CSeekScan& scan, const SPassRequest& request, SPassOutcome& out) noexcept
 {
     SUnitInfo unit;
     for (;;) {
         switch (scan.Next(unit)) {
         case EScan::Unit:
-            if (TakesPart(unit) && Compare(request, unit.header.pts, offset + unit.position, out))
+            if (TakesPart(unit) && Compare(request, unit, unit.position, out))
                 return true;
             break;
         case EScan::NeedMoreData:
@@ -105,6 +204,28 @@ bool ScanUnits(CSeekScan& scan, const SPassRequest& request, std::int64_t offset
             return true;
         }
     }
+}
+
+// Where a pass that examined no unit still covered everything: from the unit
+// of the compared stream under way when it ended, or else from where its
+// demultiplexer began to run.
+std::int64_t UncoveredEnd(const CStreamReader& reader, const CSeekScan* scan, std::uint32_t stream,
+                          std::int64_t runningFrom) noexcept
+{
+    if (scan != nullptr && scan->UnitUnderWay() >= 0)
+        return scan->UnitUnderWay();
+    const CTransportStream* demux = reader.TransportStream();
+    std::uint32_t program = 0;
+    std::uint32_t index = 0;
+    if (scan == nullptr && demux != nullptr &&
+        demux->FindElementaryStream(static_cast<std::uint16_t>(stream), program, index)) {
+        const CStreamSet* set = demux->Streams(program);
+        CPESPacketTs::SOpenUnit open;
+        if (set != nullptr && index < set->StreamCount() && set->Stream(index).assembler &&
+            set->Stream(index).assembler->OpenUnit(open) && open.started)
+            return open.position;
+    }
+    return runningFrom;
 }
 
 std::int32_t RunPassOnce(const wchar_t* path, const SPassRequest& request, SPassOutcome& out,
@@ -140,24 +261,43 @@ std::int32_t RunPassOnce(const wchar_t* path, const SPassRequest& request, SPass
     if (!file.Seek(offset))
         return VSK_PARSER_RESULT_INVALIDARG;
     out.offset = offset;
+    out.fileSize = size;
     noted.offset = offset;
+    // A back-off pass reads on past its end only far enough to complete the
+    // unit under way there; the start pass gives up on video after its span.
+    std::int64_t readLimit = std::numeric_limits<std::int64_t>::max();
+    if (request.startPass)
+        readLimit = TIME_SEEK_START_SPAN;
+    else if (request.endPosition >= 0)
+        readLimit = std::max<std::int64_t>(0, request.endPosition - offset) + TIME_SEEK_READ_SIZE;
 
     // Once the demultiplexer runs plainly, a seek pass follows the compared
     // stream by its headers alone.
     std::unique_ptr<CSeekScan> scan;
     bool scanning = false;
     bool fed = false;
-    for (;;) {
-        const std::int64_t got = file.Read(buffer.get(), TIME_SEEK_READ_SIZE);
+    std::int64_t consumed = 0;
+    std::int64_t runningFrom = -1;
+    const auto ended = [&]() noexcept {
+        if (!request.startPass && out.coveredFrom < 0 && runningFrom >= 0)
+            out.coveredFrom =
+                offset + UncoveredEnd(*reader, scanning ? scan.get() : nullptr, request.stream, runningFrom);
+        return VSK_PARSER_RESULT_OK;
+    };
+    while (consumed < readLimit) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::int64_t>(TIME_SEEK_READ_SIZE, readLimit - consumed));
+        const std::int64_t got = file.Read(buffer.get(), want);
         if (got < 0)
             return VSK_PARSER_RESULT_FAIL;
         if (got == 0)
             break;
+        consumed += got;
         stats.bytesRead += static_cast<std::uint64_t>(got);
         noted.bytes += static_cast<std::uint64_t>(got);
         if (scanning) {
             scan->Append(buffer.get(), static_cast<std::size_t>(got));
-            if (ScanUnits(*scan, request, offset, out))
+            if (ScanUnits(*scan, request, out))
                 return VSK_PARSER_RESULT_OK;
             continue;
         }
@@ -172,27 +312,33 @@ std::int32_t RunPassOnce(const wchar_t* path, const SPassRequest& request, SPass
             SUnitInfo unit;
             if (reader->TakeUnit(unit) != RESULT_OK)
                 return VSK_PARSER_RESULT_FAIL;
-            const bool done = TakesPart(unit) && Compare(request, unit.header.pts, offset + unit.position, out);
+            const bool done = TakesPart(unit) && Compare(request, unit, unit.position, out);
             reader->ReleaseUnit(unit);
             if (done)
                 return VSK_PARSER_RESULT_OK;
         }
         if (units < 0)
             return VSK_PARSER_RESULT_FAIL;
+        // Everything behind this piece is examined: a program stream's from
+        // its first byte, a transport stream's from where the maps are known.
+        const CTransportStream* demux = reader->TransportStream();
+        if (runningFrom < 0 && (reader->Kind() == STREAM_KIND_PROGRAM ||
+                                (demux != nullptr && demux->State() == DEMUX_RUNNING)))
+            runningFrom = reader->Kind() == STREAM_KIND_PROGRAM ? 0 : consumed;
         if (request.scan && !request.startPass) {
             if (!scan)
                 scan.reset(new (std::nothrow) CSeekScan);
-            if (scan && scan->Begin(*reader)) {
+            if (scan && scan->Begin(*reader, static_cast<std::uint16_t>(request.stream))) {
                 scanning = true;
                 ++stats.scannedPasses;
-                if (ScanUnits(*scan, request, offset, out))
+                if (ScanUnits(*scan, request, out))
                     return VSK_PARSER_RESULT_OK;
             }
         }
     }
-    // The end of the file: the last unit examined answers. Units still
-    // waiting in the reader are not examined.
-    return VSK_PARSER_RESULT_OK;
+    // The end of the file, of the span, or of a back-off pass: the last unit
+    // examined answers. Units still waiting in the reader are not examined.
+    return ended();
 }
 
 // A pass; one the header scan gave up on is read again with the
@@ -275,6 +421,7 @@ std::int32_t FindTimeSeekPosition(const wchar_t* path, std::uint32_t durationMs,
 
         request.startPass = false;
         request.firstPts = first.pts;
+        request.stream = first.stream;
         request.targetTicks = static_cast<std::int64_t>(std::uint64_t{timeMs} * PTS_TICKS_PER_MS);
         request.durationMs = durationMs;
         request.timeMs = timeMs;
@@ -290,14 +437,20 @@ std::int32_t FindTimeSeekPosition(const wchar_t* path, std::uint32_t durationMs,
             // down to the start of the file, where the first unit answers.
             if (seek.offset == 0) {
                 seek.found = true;
-                seek.pts = first.pts;
+                seek.playTicks = 0;
                 seek.position = first.position;
                 break;
             }
+            // The next pass need not read again what this one examined.
+            if (seek.coveredFrom >= 0)
+                request.endPosition = request.endPosition >= 0 ? std::min(request.endPosition, seek.coveredFrom)
+                                                               : seek.coveredFrom;
         }
-        const std::int64_t distance = PtsDistance(seek.pts, first.pts);
-        *foundTimeMs = distance > 0 ? static_cast<std::uint32_t>(distance / static_cast<std::int64_t>(PTS_TICKS_PER_MS))
-                                    : 0;
+        *foundTimeMs =
+            seek.playTicks > 0
+                ? static_cast<std::uint32_t>(std::min<std::int64_t>(
+                      seek.playTicks / static_cast<std::int64_t>(PTS_TICKS_PER_MS), std::numeric_limits<std::uint32_t>::max()))
+                : 0;
         *bytePosition = seek.position;
         return VSK_PARSER_RESULT_OK;
     } catch (const std::bad_alloc&) {

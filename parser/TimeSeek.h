@@ -22,7 +22,36 @@
 // When the pass from the estimate already starts past the request (its
 // first video unit is later), or finds no video unit at all, it is run
 // again from further back: 5 MiB before the estimate, then 10, 20, ... and
-// last from the start of the file.
+// last from the start of the file. Each such pass ends where the pass after
+// it began to examine units (its first unit of the compared stream; else
+// the unit under way when it ended, or where its maps were known), having
+// read on past that point at most one piece to complete the unit under way
+// there: what lies behind was examined already.
+//
+// One clock. Only the video stream of the start pass's first unit is
+// compared (its PID, or its stream id in a program stream): another
+// programme's clock never enters a comparison.
+//
+// The start pass gives the answer for a file without video (0 ms at byte 0)
+// once it has read TIME_SEEK_START_SPAN bytes without a unit that takes part.
+//
+// Play time and clock jumps. A unit's play time is its time stamp's
+// distance from the first unit's, for as long as the clock runs on. Between
+// two consecutive compared units (in decoding order) the clock jumps when
+// the decoding time steps back by more than CLOCK_STEP_BACK_TICKS or forward
+// by more than CLOCK_STEP_FORWARD_TICKS, or when the program notes a
+// time-base discontinuity (a discontinuity_indicator on its PCR PID, or a
+// discontinuity information packet) after the earlier unit's start and no
+// later than the later one's. Play time does not jump with it: the unit
+// behind a jump plays one regular step (the last one seen) after the unit
+// before it, and the units after it count from there. A seek pass that
+// begins behind a jump it cannot see (the first unit it meets lies more
+// than CLOCK_STEP_BACK_TICKS before the file's first unit, or its play time
+// trails the proportional time of its position, size / duration, by more
+// than CLOCK_STEP_FORWARD_TICKS and more than a quarter of the duration)
+// gives that unit the proportional time instead. So a request behind a
+// jump lands near the proportional estimate, never at the end of the file,
+// and the time answered is the play time so counted.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +65,17 @@ inline constexpr std::uint32_t TIME_SEEK_READ_SIZE = 0x10000;
 inline constexpr std::uint64_t PTS_TICKS_PER_MS = 90;
 // Programs (in the order of the association section) whose video counts.
 inline constexpr std::uint32_t TIME_SEEK_PROGRAMS = 20;
+// A file whose first 32 MiB hold no video unit that takes part (a radio
+// recording, scrambled or unknown video) has none for the search: even at
+// 40 Mbit/s that is over six seconds of recording.
+inline constexpr std::int64_t TIME_SEEK_START_SPAN = 32 * 1024 * 1024;
+// Steps of the decoding time between consecutive compared units that count
+// as a jump of the clock. Back: decoding times never fall, but some
+// streams carry presentation times only, which fall by a few pictures
+// after a reference picture; a second is far beyond that. Forward: a few
+// seconds without any picture is no recording, but a new clock.
+inline constexpr std::int64_t CLOCK_STEP_BACK_TICKS = 90000;
+inline constexpr std::int64_t CLOCK_STEP_FORWARD_TICKS = 5 * 90000;
 
 // What a call did, for measurements: how many passes it ran, what it read
 // in all, and where each of the first passes began and how much it read.

@@ -70,7 +70,9 @@ Result CTransportStream::Prepare(std::uint32_t historyMode, std::uint32_t select
     m_state = DEMUX_PAT_PENDING;
     m_pmtsReceived = 0;
     m_programEntries = 0;
-    m_stopped = false;
+    m_discontinuities = 0;
+    m_patRepeats = 0;
+    m_startupPackets = 0;
     m_sitApplied = false;
     m_programs.clear();
     m_anomalies.Clear();
@@ -120,8 +122,6 @@ Result CTransportStream::Append(const std::uint8_t* bytes, std::uint32_t length)
 
 Result CTransportStream::ProcessPacket() noexcept
 {
-    if (m_stopped)
-        return ResultUnsupported;
     const Result read = m_reader.ReadPacketHeader();
     Result result = read;
     if (read == RESULT_OK) {
@@ -142,23 +142,25 @@ Result CTransportStream::Dispatch() noexcept
     if (m_state != DEMUX_RUNNING) {
         // Until every program's map is known only the tables are read, so no
         // elementary stream starts in the middle of its data.
+        Result result = RESULT_OK;
         if (pid == PID_PAT)
-            return HandlePat();
-        if (m_state == DEMUX_PMTS_PENDING) {
-            if (pid == PID_SIT)
-                return HandleSit();
-            if (route.role == ROUTE_MAP)
-                return HandlePmt(pid);
-        }
-        return RESULT_OK;
+            result = HandlePat();
+        else if (m_state == DEMUX_PMTS_PENDING && pid == PID_SIT)
+            result = HandleSit();
+        else if (m_state == DEMUX_PMTS_PENDING && route.role == ROUTE_MAP)
+            result = HandlePmt(pid);
+        if (m_state == DEMUX_PMTS_PENDING && result == RESULT_OK &&
+            (m_patRepeats >= STARTUP_PAT_REPEATS || ++m_startupPackets >= STARTUP_PACKETS))
+            CompleteStartup();
+        return result;
     }
 
     switch (route.role) {
     case ROUTE_PAT:
         return HandlePat();
     case ROUTE_DIT:
-        m_stopped = true;
-        return ResultUnsupported;
+        TakeDiscontinuity();
+        return RESULT_OK;
     case ROUTE_SIT:
         return HandleSit();
     case ROUTE_MAP:
@@ -178,6 +180,9 @@ Result CTransportStream::Dispatch() noexcept
 
 Result CTransportStream::DispatchElementary(const SPidRoute& route) noexcept
 {
+    // Routes lead only into built sets; this keeps it so should one ever not.
+    if (route.stream >= m_programs[route.program].streams.StreamCount())
+        return RESULT_OK;
     SKeptStream& stream = m_programs[route.program].streams.Stream(route.stream);
     if (stream.selection == EStreamSelection::PrivatePackets) {
         TakePrivatePacket(route);
@@ -270,6 +275,7 @@ bool CTransportStream::TakeUnit(SUnitInfo& info) const noexcept
     info.streamCount = set.StreamCount();
     info.programNumber = program.programNumber;
     info.streamType = stream.streamType;
+    info.elementaryPid = stream.elementaryPid;
     info.programIndex = slot.program;
     info.streamIndex = slot.stream;
     info.audioOrdinal = stream.audioOrdinal;
@@ -337,14 +343,34 @@ void CTransportStream::ReleaseUnit(std::uint32_t program, std::uint32_t stream, 
 void CTransportStream::UpdatePcr(std::uint16_t pid) noexcept
 {
     const SAdaptationField& field = m_reader.Adaptation();
-    if (field.pcrFlag == 0)
+    if (field.pcrFlag == 0 && field.discontinuityIndicator == 0)
         return;
     for (SProgram& program : m_programs) {
         if (program.pcrPid != pid)
             continue;
+        // On the PCR PID the indicator announces a new time base, whether
+        // or not this packet carries the first PCR of it.
+        if (field.discontinuityIndicator != 0)
+            program.pcr.discontinuityPosition = m_reader.PacketPosition();
+        if (field.pcrFlag == 0)
+            continue;
         program.pcr.position = m_reader.PacketPosition() + PCR_POSITION_OFFSET;
         program.pcr.base = field.pcrBase;
         program.pcr.extension = field.pcrExtension;
+    }
+}
+
+void CTransportStream::TakeDiscontinuity() noexcept
+{
+    ++m_discontinuities;
+    const std::int64_t position = m_reader.PacketPosition();
+    for (SProgram& program : m_programs) {
+        program.pcr.discontinuityPosition = position;
+        for (std::uint32_t s = 0; s < program.streams.StreamCount(); ++s) {
+            SKeptStream& kept = program.streams.Stream(s);
+            if (kept.assembler)
+                kept.assembler->Interrupt();
+        }
     }
 }
 
@@ -436,9 +462,13 @@ Result CTransportStream::HandlePat() noexcept
         AnomalyPatFailed, [this]() noexcept -> CSection* { return m_patAssembling.get(); },
         [this](CSection&) noexcept {
             // The first association section decides the programs; later ones
-            // are checked but change nothing.
-            if (m_state != DEMUX_PAT_PENDING)
+            // are checked but change nothing, except that they bound the wait
+            // for maps.
+            if (m_state != DEMUX_PAT_PENDING) {
+                if (m_state == DEMUX_PMTS_PENDING)
+                    ++m_patRepeats;
                 return RESULT_OK;
+            }
             std::swap(m_patAssembling, m_patActive);
             return ApplyPat();
         });
@@ -470,6 +500,8 @@ Result CTransportStream::ApplyPat() noexcept
     }
     m_state = DEMUX_PMTS_PENDING;
     m_pmtsReceived = 0;
+    m_patRepeats = 0;
+    m_startupPackets = 0;
     RebuildRoutes();
     if (m_programEntries == 0)
         CompleteStartup();
@@ -646,8 +678,11 @@ void CTransportStream::RebuildRoutes() noexcept
         const SProgram& program = m_programs[i];
         if (!program.hasPmt)
             continue;
+        // A set whose build failed holds no streams: its PIDs lead nowhere
+        // rather than past its end.
         const auto streams = program.active->Streams();
-        for (std::uint32_t s = 0; s < streams.size(); ++s) {
+        const std::uint32_t routed = program.streams.Built() ? program.streams.StreamCount() : 0;
+        for (std::uint32_t s = 0; s < streams.size() && s < routed; ++s) {
             SPidRoute& route = m_routes[streams[s].elementaryPid & (PID_COUNT - 1)];
             if (route.role == ROUTE_NONE) {
                 route.role = ROUTE_ELEMENTARY;
@@ -675,6 +710,13 @@ const CPmapSection* CTransportStream::ActivePmt(std::uint32_t program) const noe
     if (m_state != DEMUX_RUNNING || program >= m_programs.size() || !m_programs[program].hasPmt)
         return nullptr;
     return m_programs[program].active.get();
+}
+
+const CPmapSection* CTransportStream::AssemblingPmt(std::uint32_t program) const noexcept
+{
+    if (m_state != DEMUX_RUNNING || program >= m_programs.size())
+        return nullptr;
+    return m_programs[program].assembling.get();
 }
 
 const SPcrRecord* CTransportStream::Pcr(std::uint32_t program) const noexcept

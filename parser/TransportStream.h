@@ -3,9 +3,21 @@
 // learns the structure of the stream from the program association, program
 // map and selection information sections, and hands the packets of each kept
 // elementary stream to its program's stream set. Until the association
-// section and the map sections of all its programs are known, no elementary
+// section and the map sections of its programs are known, no elementary
 // data is taken at all. Damage is counted in its anomaly record; positions are
 // absolute from the first byte ever appended.
+//
+// Start-up does not wait for ever on a map that never comes (a recorder that
+// filtered one service keeps the broadcast's association section, which
+// lists them all): once the association section has been taken again
+// STARTUP_PAT_REPEATS times, or STARTUP_PACKETS packets have passed, since it
+// was applied, the demultiplexer runs with the programs whose maps it has.
+// A map that arrives later is taken as a new map of a running program.
+//
+// A discontinuity information packet (PID 0x1E, written at the transitions
+// of a partial stream) is a discontinuity, not the end: every unit under way
+// is dropped, as its bytes may not continue, the continuity counters start
+// afresh, and each program notes a time-base discontinuity there.
 #pragma once
 
 #include "Buffer.h"
@@ -38,6 +50,13 @@ inline constexpr std::int64_t PCR_POSITION_OFFSET = 10;
 inline constexpr std::uint32_t PROFILE_LEVEL_UNKNOWN = 0xFF;
 inline constexpr std::uint32_t DEFAULT_BUFFER_SIZE = 0x20000;
 
+// Bounds of the wait for maps that the association section lists: two
+// more association sections give each map two of its repetition periods;
+// 16,384 packets (3 MB) are more than half a second at 40 Mbit/s, the
+// longest interval between maps that broadcasters keep to.
+inline constexpr std::uint32_t STARTUP_PAT_REPEATS = 2;
+inline constexpr std::uint32_t STARTUP_PACKETS = 16384;
+
 enum : std::uint32_t {
     DEMUX_PAT_PENDING = 0,
     DEMUX_PMTS_PENDING = 1,
@@ -67,9 +86,7 @@ public:
     // not fit. ResultAppendFailed when the bytes could not be taken.
     Result Append(const std::uint8_t* bytes, std::uint32_t length) noexcept;
     // Reads and dispatches one packet: 0, ResultNeedMoreData (no whole packet
-    // at hand), ResultUnsupported (a discontinuity information packet ended
-    // the demultiplexing; every later call says so again), ResultNoMemory or
-    // ResultAppendFailed.
+    // at hand), ResultNoMemory or ResultAppendFailed.
     Result ProcessPacket() noexcept;
     // Complete PES units waiting in all stream sets.
     std::uint32_t CompleteUnitCount() const noexcept { return static_cast<std::uint32_t>(m_waiting.size()); }
@@ -96,7 +113,8 @@ public:
     const CTSHeader& PacketReader() const noexcept { return m_reader; }
 
     std::uint32_t State() const noexcept { return m_state; }
-    bool Stopped() const noexcept { return m_stopped; }
+    // Discontinuity information packets met while running.
+    std::uint32_t Discontinuities() const noexcept { return m_discontinuities; }
     const SAnomalyRecord& Anomalies() const noexcept { return m_anomalies; }
     void ClearAnomalies() noexcept { m_anomalies.Clear(); }
 
@@ -110,6 +128,9 @@ public:
     // The map section in force for a program; null before start-up ends, for
     // a network entry, and past the entries.
     const CPmapSection* ActivePmt(std::uint32_t program) const noexcept;
+    // The object assembling the next map section of a program while the
+    // demultiplexer runs; null otherwise.
+    const CPmapSection* AssemblingPmt(std::uint32_t program) const noexcept;
     const SPcrRecord* Pcr(std::uint32_t program) const noexcept;
     const CStreamSet* Streams(std::uint32_t program) const noexcept;
     // Where the packets of a PID go: the program and stream of an elementary
@@ -188,6 +209,8 @@ private:
     void CompleteStartup() noexcept;
     void RebuildRoutes() noexcept;
     void UpdatePcr(std::uint16_t pid) noexcept;
+    // A discontinuity information packet: see the header.
+    void TakeDiscontinuity() noexcept;
     // The packet of a kept elementary stream: the stream set's assembler
     // takes it when the stream is selected.
     Result DispatchElementary(const SPidRoute& route) noexcept;
@@ -210,7 +233,10 @@ private:
     std::uint32_t m_state = DEMUX_PAT_PENDING;
     std::uint32_t m_pmtsReceived = 0;
     std::uint32_t m_programEntries = 0;  // entries with program_number not 0
-    bool m_stopped = false;
+    std::uint32_t m_discontinuities = 0;
+    // Since the association section was applied, while maps are pending.
+    std::uint32_t m_patRepeats = 0;
+    std::uint32_t m_startupPackets = 0;
     bool m_sitApplied = false;
     std::unique_ptr<CPASection> m_patAssembling;
     std::unique_ptr<CPASection> m_patActive;

@@ -20,6 +20,11 @@ struct SPcrRecord {
     std::int64_t position = -1;
     std::uint64_t base = 0;
     std::uint16_t extension = 0;
+    // Packet position of the last time-base discontinuity of the program (a
+    // discontinuity_indicator on its PCR PID, or a discontinuity
+    // information packet); -1 until one has been met. Time stamps of units
+    // that start behind it belong to a clock of their own.
+    std::int64_t discontinuityPosition = -1;
 };
 
 // Anomalies since the record was last cleared: how many, and the first of
@@ -119,6 +124,8 @@ struct SUnitInfo {
     // met.
     std::uint32_t programIndex = 0;
     std::uint32_t streamIndex = 0;
+    // The elementary PID of a transport stream's unit; 0 in program streams.
+    std::uint16_t elementaryPid = 0;
 
     SPesHeader header;
     // The elementary bytes; null and 0 when TakeUnit found no unit.

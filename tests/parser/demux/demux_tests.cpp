@@ -334,7 +334,8 @@ TEST(StartupTest, AnAssociationWithoutProgramsEndsStartupAtOnce)
     EXPECT_EQ(run.demux.State(), DEMUX_RUNNING);
     EXPECT_EQ(run.demux.ProgramCount(), 0u);
     EXPECT_EQ(run.Step(), RESULT_OK);
-    EXPECT_EQ(run.Step(), ResultUnsupported);
+    EXPECT_EQ(run.Step(), RESULT_OK);
+    EXPECT_EQ(run.demux.Discontinuities(), 1u);
 }
 
 TEST(StartupTest, ProgramsSharingAMapPidEachTakeTheSectionThatNamesThem)
@@ -372,7 +373,7 @@ TEST(StartupTest, ProgramsSharingAMapPidEachTakeTheSectionThatNamesThem)
     EXPECT_EQ(run.demux.Pcr(0)->position, -1);
 }
 
-TEST(StartupTest, ADiscontinuityInformationPacketIsSkippedDuringStartup)
+TEST(StartupTest, ADiscontinuityInformationPacketCountsOnlyOnceRunning)
 {
     vsktest::CTsStreamBuilder b;
     b.Add(Elementary(0x001E));
@@ -387,12 +388,12 @@ TEST(StartupTest, ADiscontinuityInformationPacketIsSkippedDuringStartup)
     run.Append(b.Bytes());
     for (int i = 0; i < 5; ++i)
         ASSERT_EQ(run.Step(), RESULT_OK);
-    EXPECT_EQ(run.Step(), ResultUnsupported);
-    EXPECT_TRUE(run.demux.Stopped());
-    // Nothing after it is demultiplexed, however often it is asked.
-    EXPECT_EQ(run.Step(), ResultUnsupported);
-    EXPECT_EQ(run.Step(), ResultUnsupported);
-    EXPECT_EQ(run.demux.Pcr(0)->base, 77u);
+    EXPECT_EQ(run.demux.Discontinuities(), 0u);
+    // Running, it is a discontinuity, and what follows is demultiplexed.
+    EXPECT_EQ(run.Step(), RESULT_OK);
+    EXPECT_EQ(run.demux.Discontinuities(), 1u);
+    EXPECT_EQ(run.Step(), RESULT_OK);
+    EXPECT_EQ(run.demux.Pcr(0)->base, 88u);
 }
 
 // ---------------------------------------------------------------------------

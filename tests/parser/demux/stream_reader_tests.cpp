@@ -290,7 +290,7 @@ TEST(NextUnitsTest, LessThanAPacketIsNothingToDo)
     EXPECT_EQ(demux->Buffered(), 0u);
 }
 
-TEST(NextUnitsTest, ADiscontinuityInformationPacketEndsTheScan)
+TEST(NextUnitsTest, ADiscontinuityInformationPacketDoesNotEndTheScan)
 {
     vsktest::CTsStreamBuilder b;
     b.Add(Pat({{1, PMT_PID}}));
@@ -301,9 +301,8 @@ TEST(NextUnitsTest, ADiscontinuityInformationPacketEndsTheScan)
     CStreamReader reader;
     ConfigureForTimeSeek(reader);
     ASSERT_EQ(FeedAll(reader, b.Bytes()), RESULT_OK);
-    EXPECT_EQ(reader.NextUnits(), -1);
-    EXPECT_EQ(reader.NextUnits(), -1);
-    EXPECT_EQ(reader.TransportStream()->Pcr(0)->base, 5u);
+    EXPECT_EQ(reader.NextUnits(), 0);
+    EXPECT_EQ(reader.TransportStream()->Pcr(0)->base, 6u);
 }
 
 // ---------------------------------------------------------------------------

@@ -35,18 +35,20 @@ struct SUnitKey {
     std::uint64_t pts = 0;
     std::uint64_t dts = 0;
     std::uint32_t payloadLength = 0;
+    std::int64_t discontinuity = -1;
     bool operator==(const SUnitKey&) const = default;
 };
 
 void PrintTo(const SUnitKey& k, std::ostream* os)
 {
     *os << "{at " << k.position << ", flags " << int{k.ptsDtsFlags} << ", pts " << k.pts << ", dts " << k.dts
-        << ", " << k.payloadLength << " bytes}";
+        << ", " << k.payloadLength << " bytes, new clock at " << k.discontinuity << "}";
 }
 
 SUnitKey Key(const SUnitInfo& u)
 {
-    return SUnitKey{u.position, u.header.ptsDtsFlags, u.header.pts, u.header.dts, u.payloadLength};
+    return SUnitKey{u.position,      u.header.ptsDtsFlags, u.header.pts,
+                    u.header.dts,    u.payloadLength,      u.pcr.discontinuityPosition};
 }
 
 struct SUnits {
@@ -98,7 +100,7 @@ SUnits ReadUnits(const Bytes& file, std::size_t from, bool scan)
         }
         if (n < 0)
             break;
-        if (scan && seekScan.Begin(reader)) {
+        if (scan && seekScan.Begin(reader, VIDEO_PID)) {
             out.scanned = true;
             if (!follow())
                 break;
@@ -133,14 +135,28 @@ std::size_t PayloadAt(const Bytes& b, std::size_t packet)
     return packet + 4 + ((b[packet + 3] & 0x20u) != 0 ? 1 + b[packet + 4] : 0);
 }
 
-Bytes PmtPacket(std::uint8_t version, std::uint16_t videoPid)
+// The map section of the recording, or one of another version or video PID,
+// in one packet; or, with `spread`, in packets of 100 section bytes, each
+// with an adaptation field, after descriptors that make it span several.
+Bytes PmtPackets(std::uint8_t version, std::uint16_t videoPid, bool spread = false)
 {
     vsktest::PmtParams pmt;
     pmt.version = version;
     pmt.pcrPid = VIDEO_PID;
     pmt.streams = {{0x02, videoPid, {}}, {0x04, AUDIO_PID, {}}};
+    if (spread)
+        pmt.programInfo = vsktest::MakeDescriptor(0x80, Bytes(200, 0x5A));
     vsktest::CTsStreamBuilder b;
-    b.AddSection(PMT_PID, vsktest::MakePmt(pmt));
+    if (!spread) {
+        b.AddSection(PMT_PID, vsktest::MakePmt(pmt));
+        return b.Take();
+    }
+    vsktest::SectionPacketOptions options;
+    options.maxPayloadPerPacket = 100;
+    std::vector<vsktest::TsPacket> packets = vsktest::PacketizeSections(PMT_PID, {vsktest::MakePmt(pmt)}, options);
+    for (vsktest::TsPacket& packet : packets)
+        packet.adaptation = vsktest::AdaptationField{};
+    b.Add(packets);
     return b.Take();
 }
 
@@ -243,27 +259,44 @@ const std::vector<SCase>& Cases()
          }},
         {"program maps repeated", 188, FOLLOWS,
          [](Bytes& b, std::size_t u) {
-             const Bytes packet = PmtPacket(0, VIDEO_PID);
+             const Bytes packet = PmtPackets(0, VIDEO_PID);
              for (const std::size_t at : Places(b, u, PMT_PID, std::nullopt))
                  std::copy(packet.begin(), packet.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
          }},
         {"a new program map moving the video", 188, GIVES_UP,
          [](Bytes& b, std::size_t u) {
              const std::vector<std::size_t> at = Places(b, u, PMT_PID, std::nullopt);
-             const Bytes packet = PmtPacket(1, 0x0300);
+             const Bytes packet = PmtPackets(1, 0x0300);
              std::copy(packet.begin(), packet.end(), b.begin() + static_cast<std::ptrdiff_t>(at[at.size() / 2]));
+         }},
+        {"program maps over several packets with adaptation fields", 188, FOLLOWS,
+         [](Bytes& b, std::size_t u) {
+             for (const std::size_t at : Places(b, u, PMT_PID, std::nullopt))
+                 InsertAt(b, at, PmtPackets(0, VIDEO_PID, true));
+         }},
+        {"a new program map over several packets", 188, GIVES_UP,
+         [](Bytes& b, std::size_t u) {
+             const std::vector<std::size_t> at = Places(b, u, PMT_PID, std::nullopt);
+             InsertAt(b, at[at.size() / 2], PmtPackets(1, 0x0300, true));
+         }},
+        {"clock discontinuities on the PCR packets", 188, FOLLOWS,
+         [](Bytes& b, std::size_t u) {
+             for (const std::size_t at : Places(b, u, VIDEO_PID, true)) {
+                 if ((b[at + 3] & 0x20u) != 0 && b[at + 4] != 0)
+                     b[at + 5] |= 0x80;
+             }
          }},
         {"lost sync", 188, GIVES_UP,
          [](Bytes& b, std::size_t u) {
              for (const std::size_t at : Places(b, u, VIDEO_PID, false))
                  InsertAt(b, at, Bytes(7, 0x47));
          }},
-        {"a discontinuity information packet", 188, GIVES_UP,
+        {"discontinuity information packets within units", 188, FOLLOWS,
          [](Bytes& b, std::size_t u) {
-             const std::vector<std::size_t> at = Places(b, u, VIDEO_PID, false);
              Bytes packet(188, 0xFF);
              packet[0] = 0x47, packet[1] = 0x40, packet[2] = 0x1E, packet[3] = 0x10, packet[4] = 0;
-             InsertAt(b, at[at.size() / 2], packet);
+             for (const std::size_t at : Places(b, u, VIDEO_PID, false))
+                 InsertAt(b, at, packet);
          }},
         {"a unit beyond the capacity", 188, GIVES_UP,
          [](Bytes& b, std::size_t u) {
@@ -308,10 +341,10 @@ TEST(SeekScanTest, GivesTheDemultiplexersUnitsOrGivesUp)
     }
 }
 
-// A scan takes over only from a running demultiplexer with one compared
-// stream: not while the tables are still unknown, nor with two video
-// streams to compare.
-TEST(SeekScanTest, BeginsOnlyWithOneComparedStream)
+// A scan takes over only from a running demultiplexer, and follows the
+// compared stream by its PID: either of two video streams, but not an
+// audio stream or a PID the maps do not name.
+TEST(SeekScanTest, BeginsOnTheComparedStreamOnly)
 {
     vsktest::CTsStreamBuilder b;
     vsktest::PatParams pat;
@@ -319,7 +352,7 @@ TEST(SeekScanTest, BeginsOnlyWithOneComparedStream)
     b.AddSection(vsktest::TS_PID_PAT, vsktest::MakePat(pat));
     vsktest::PmtParams pmt;
     pmt.pcrPid = VIDEO_PID;
-    pmt.streams = {{0x02, VIDEO_PID, {}}, {0x1B, 0x0202, {}}};
+    pmt.streams = {{0x02, VIDEO_PID, {}}, {0x1B, 0x0202, {}}, {0x04, AUDIO_PID, {}}};
     b.AddSection(PMT_PID, vsktest::MakePmt(pmt));
     b.AddNull(400);
     const Bytes twoVideo = b.Take();
@@ -328,12 +361,15 @@ TEST(SeekScanTest, BeginsOnlyWithOneComparedStream)
     ASSERT_EQ(reader.Initialize(), RESULT_OK);
     reader.Configure(2, 4, 0xFF, 0x20000, 0);
     CSeekScan scan;
-    EXPECT_FALSE(scan.Begin(reader));
+    EXPECT_FALSE(scan.Begin(reader, VIDEO_PID));
     ASSERT_EQ(reader.Feed(twoVideo.data(), static_cast<std::uint32_t>(twoVideo.size())), RESULT_OK);
-    EXPECT_FALSE(scan.Begin(reader));  // nothing worked through yet
+    EXPECT_FALSE(scan.Begin(reader, VIDEO_PID));  // nothing worked through yet
     while (reader.NextUnits() > 0) {
     }
-    EXPECT_FALSE(scan.Begin(reader));  // two streams to compare
+    EXPECT_TRUE(scan.Begin(reader, VIDEO_PID));
+    EXPECT_TRUE(scan.Begin(reader, 0x0202));
+    EXPECT_FALSE(scan.Begin(reader, AUDIO_PID));
+    EXPECT_FALSE(scan.Begin(reader, 0x0203));
 }
 
 }  // namespace

@@ -29,8 +29,11 @@
 #include "TimeSeek.h"
 #include "UnitInfo.h"
 #include "vsktest/BitWriter.h"
+#include "vsktest/PsiSections.h"
+#include "vsktest/ReceiverRecordings.h"
 #include "vsktest/Recording.h"
 #include "vsktest/TempDir.h"
+#include "vsktest/TsStreamBuilder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -324,6 +327,100 @@ void Seek(benchmark::State& state, parser::ESeekReading reading)
     f.passes = stats.passes;
 }
 
+// The bytes a seek's passes read, read again in the same pieces: CPU ms.
+double PlainReadMs(const std::filesystem::path& path, const parser::STimeSeekStats& stats)
+{
+    std::vector<std::uint8_t> buffer(READ_SIZE);
+    const double before = CpuSeconds();
+    for (std::uint32_t pass = 0; pass < stats.passes && pass < parser::STimeSeekStats::PASSES_NOTED; ++pass) {
+        UniqueFile file(std::fopen(path.string().c_str(), "rb"));
+        if (!file)
+            throw std::runtime_error("cannot open " + path.string());
+        std::fseek(file.get(), static_cast<long>(stats.passReads[pass].offset), SEEK_SET);
+        for (std::uint64_t left = stats.passReads[pass].bytes; left > 0;) {
+            const std::size_t got = std::fread(buffer.data(), 1, std::min<std::uint64_t>(left, READ_SIZE), file.get());
+            if (got == 0)
+                break;
+            left -= got;
+        }
+    }
+    benchmark::DoNotOptimize(buffer.data());
+    return (CpuSeconds() - before) * 1000;
+}
+
+// ffprobe's best wall time of three for the first video packet from
+// `timeMs` on; 0 without ffmpeg.
+double FfprobeMs(const std::filesystem::path& path, std::uint32_t timeMs)
+{
+    if (!FfmpegInstalled())
+        return 0;
+    const std::string command = "ffprobe -v error -read_intervals " + std::to_string(timeMs / 1000.0) +
+                                "%+#1 -select_streams v -show_entries packet=pts,pos '" + path.string() +
+                                "' >/dev/null 2>&1";
+    double best = 1e9;
+    for (int run = 0; run < 3; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        if (std::system(command.c_str()) != 0)
+            return -1;
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        best = std::min(best, elapsed.count());
+    }
+    return best * 1000;
+}
+
+// Seeks on the recordings receivers write (each made from clean 38 MB
+// recordings), at 10, 50 and 90 % of the play time: bytes read and CPU per
+// seek beside a plain read of the same bytes and ffprobe.
+void ReceiverTable()
+{
+    std::vector<vsktest::ReceiverRecording> cases = vsktest::MakeReceiverRecordings(200000);
+    // A file whose video no search compares: the clean one with its video
+    // mapped as a private stream.
+    vsktest::ReceiverRecording noVideo;
+    noVideo.name = "no video that takes part";
+    noVideo.bytes = cases.front().bytes;
+    noVideo.units = cases.front().units;
+    vsktest::PmtParams pmt;
+    pmt.pcrPid = 0x0200;
+    pmt.streams = {{0x06, 0x0200, {}}, {0x04, 0x0201, {}}};
+    vsktest::CTsStreamBuilder map;
+    map.AddSection(0x0100, vsktest::MakePmt(pmt));
+    for (std::size_t at = 0; at + 188 <= noVideo.bytes.size(); at += 188) {
+        if ((((noVideo.bytes[at + 1] & 0x1Fu) << 8) | noVideo.bytes[at + 2]) == 0x0100)
+            std::copy(map.Bytes().begin(), map.Bytes().end(), noVideo.bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    cases.push_back(std::move(noVideo));
+
+    std::printf("\n| case | MB | seek at | passes | MiB read | read / file | seek CPU ms | plain read CPU ms "
+                "| ffprobe ms |\n|---|---|---|---|---|---|---|---|---|\n");
+    vsktest::CTempDir dir;
+    for (const vsktest::ReceiverRecording& c : cases) {
+        const std::filesystem::path path = dir.WriteFile("case.ts", c.bytes);
+        const std::uint32_t durationMs = static_cast<std::uint32_t>(c.units.back().playTicks / 90 + 40);
+        for (const int percent : SEEK_PERCENT) {
+            const std::uint32_t timeMs = static_cast<std::uint32_t>(std::uint64_t{durationMs} * percent / 100);
+            parser::STimeSeekStats stats;
+            double best = 1e9;
+            for (int run = 0; run < 5; ++run) {
+                std::uint32_t found = 0;
+                std::int64_t position = 0;
+                const double before = CpuSeconds();
+                parser::FindTimeSeekPosition(path.wstring().c_str(), durationMs, timeMs, false, &found, &position,
+                                             &stats);
+                best = std::min(best, (CpuSeconds() - before) * 1000);
+            }
+            double read = 1e9;
+            for (int run = 0; run < 5; ++run)
+                read = std::min(read, PlainReadMs(path, stats));
+            std::printf("| %s | %.1f | %d %% | %u | %.2f | %.2f | %.3f | %.3f | %.1f |\n", c.name,
+                        static_cast<double>(c.bytes.size()) / MEGABYTE, percent, stats.passes,
+                        static_cast<double>(stats.bytesRead) / (1 << 20),
+                        static_cast<double>(stats.bytesRead) / static_cast<double>(c.bytes.size()), best, read,
+                        FfprobeMs(path, timeMs));
+        }
+    }
+}
+
 // A seek as the library makes it: the header scan once the demultiplexer runs.
 void ParserSeek(benchmark::State& state)
 {
@@ -427,6 +524,7 @@ int main(int argc, char** argv)
                         static_cast<double>(f.bytes) / (1 << 20), f.seekMs, f.readMs,
                         f.readMs > 0 ? f.seekMs / f.readMs : 0.0, f.demultiplexMs, f.ffprobeMs);
         }
+        ReceiverTable();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "benchmark failed: %s\n", e.what());
         result = 1;

@@ -214,14 +214,13 @@ EScan CSeekScan::Packet(const std::uint8_t* p, std::int64_t position, SUnitInfo&
         return EScan::NeedMoreData;
     }
     case USE_DISCONTINUITY:
-        // As the demultiplexer: the unit under way is dropped, the counter
-        // starts afresh, and a new time base begins here.
+        // As the demultiplexer: the unit under way is dropped and the
+        // counter starts afresh.
         m_unitStarted = false;
         m_unitPosition = -1;
         m_held = 0;
         m_headLength = 0;
         m_lastContinuity = 0xFF;
-        m_discontinuityPosition = position;
         return EScan::NeedMoreData;
     default:
         return EScan::Abandoned;

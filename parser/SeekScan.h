@@ -22,8 +22,8 @@
 // units; map sections of the version in force over any number of packets,
 // with or without adaptation fields; discontinuity information packets,
 // which drop the unit under way; and the time-base discontinuities of the
-// compared program, which each unit's record carries as the
-// demultiplexer's does.
+// compared program (discontinuity_indicator on its PCR PID), which each
+// unit's record carries as the demultiplexer's does.
 #pragma once
 
 #include "PesHeader.h"

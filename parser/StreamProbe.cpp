@@ -9,6 +9,8 @@
 #include "platform/file.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -99,13 +101,67 @@ std::uint32_t SubStreamOf(const SUnitInfo& unit) noexcept
     return unit.payload != nullptr && unit.payloadLength > 0 ? unit.payload[0] : 0;
 }
 
+// Whether the clock between two units (dc ticks apart by their decoding
+// times, de by their bytes at the head's rate) ran on: within a factor of
+// 1.5 of the bytes' time, or a second.
+bool ClockRunsOn(std::int64_t dc, double de) noexcept
+{
+    const double clock = static_cast<double>(dc);
+    return std::abs(clock - de) <= static_cast<double>(CLOCK_STEP_BACK_TICKS) ||
+           (clock >= de / 1.5 && clock <= de * 1.5);
+}
+
+// Whether the clock between two close units jumped.
+bool ClockJumped(std::int64_t dc, double de) noexcept
+{
+    return dc < -CLOCK_STEP_BACK_TICKS || static_cast<double>(dc) > 4 * de + static_cast<double>(CLOCK_STEP_FORWARD_TICKS);
+}
+
+// The play time from `from` to `to` (see the header): halves that do not fit
+// the head's rate are looked into with `sample`, which gives the first unit
+// at or behind a position, or false.
+template <typename TSample>
+std::int64_t MiddleTicks(SProbePoint from, SProbePoint to, double bytesPerTick, TSample sample,
+                         std::uint32_t& samples) noexcept
+{
+    struct SSpan {
+        SProbePoint a;
+        SProbePoint b;
+    };
+    // Each sample splits one span in two: never more spans than samples + 1.
+    std::array<SSpan, PROBE_SAMPLES + 1> spans{};
+    std::size_t open = 0;
+    spans[open++] = SSpan{from, to};
+    std::int64_t total = 0;
+    while (open != 0) {
+        const SSpan span = spans[--open];
+        const std::int64_t dc = PtsDistance(span.b.dts, span.a.dts);
+        const double de = static_cast<double>(span.b.position - span.a.position) / bytesPerTick;
+        if (ClockRunsOn(dc, de)) {
+            total += dc;
+            continue;
+        }
+        SProbePoint middle;
+        const bool looked = span.b.position - span.a.position > std::int64_t{PROBE_SHORTEST_SPAN} &&
+                            samples < PROBE_SAMPLES && open + 2 <= spans.size();
+        if (looked && (++samples, sample((span.a.position + span.b.position) / 2, middle)) &&
+            middle.position > span.a.position && middle.position < span.b.position) {
+            spans[open++] = SSpan{middle, span.b};
+            spans[open++] = SSpan{span.a, middle};
+            continue;
+        }
+        total += ClockJumped(dc, de) ? static_cast<std::int64_t>(de) : dc;
+    }
+    return total;
+}
+
 }  // namespace
 
 CStreamProbe::CStreamProbe() = default;
 
 CStreamProbe::~CStreamProbe() = default;
 
-Result CStreamProbe::BeginRun(bool head) noexcept
+Result CStreamProbe::BeginRun(bool head, std::int64_t offset) noexcept
 {
     if (!head && !m_headDone)
         return ResultSetupFailed;
@@ -117,9 +173,32 @@ Result CStreamProbe::BeginRun(bool head) noexcept
     m_reader->Configure(PROBE_HISTORY_MODE, PROBE_SELECTION_MODE, PROBE_PROFILE_LEVEL, PROBE_BUFFER_SIZE,
                         head ? STREAM_KIND_UNKNOWN : m_kind);
     m_head = head;
+    m_runOffset = offset;
     m_runStopped = false;
+    m_sampling = false;
     m_stamps.BeginRun();
     return RESULT_OK;
+}
+
+void CStreamProbe::BeginSample(const SJoin& join) noexcept
+{
+    m_sampling = true;
+    m_sampleOf = join;
+    m_sampled = false;
+}
+
+bool CStreamProbe::Sampled(SProbePoint& point) const noexcept
+{
+    if (!m_sampled)
+        return false;
+    point = m_sample;
+    return true;
+}
+
+void CStreamProbe::SetMiddleTicks(std::int64_t ticks) noexcept
+{
+    m_middleSet = true;
+    m_middleTicks = ticks;
 }
 
 Result CStreamProbe::Feed(const std::uint8_t* bytes, std::uint32_t length) noexcept
@@ -139,7 +218,7 @@ Result CStreamProbe::Feed(const std::uint8_t* bytes, std::uint32_t length) noexc
     }
     if (m_head && m_kind == STREAM_KIND_UNKNOWN)
         m_kind = m_reader->Kind();
-    if (m_kind == STREAM_KIND_TS192)
+    if (m_kind == STREAM_KIND_TS192 && !m_sampling)
         m_stamps.Feed(bytes, length);
     std::int32_t units = 0;
     while ((units = m_reader->NextUnits()) > 0) {
@@ -148,7 +227,21 @@ Result CStreamProbe::Feed(const std::uint8_t* bytes, std::uint32_t length) noexc
             m_runStopped = true;
             return RESULT_OK;
         }
-        TakeUnit(unit);
+        if (m_sampling) {
+            const bool ofStream = m_kind == STREAM_KIND_PROGRAM
+                                      ? unit.header.streamId == m_sampleOf.streamId &&
+                                            SubStreamOf(unit) == m_sampleOf.subStreamId
+                                      : unit.programNumber == m_sampleOf.programNumber &&
+                                            unit.elementaryPid == m_sampleOf.pid;
+            if (ofStream && HasPts(unit.header.ptsDtsFlags)) {
+                m_sample = SProbePoint{m_runOffset + unit.position, unit.header.dts};
+                m_sampled = true;
+                m_runStopped = true;
+                return RESULT_OK;
+            }
+        } else {
+            TakeUnit(unit);
+        }
         m_reader->ReleaseUnit(unit);
     }
     if (units < 0)
@@ -258,24 +351,77 @@ void CStreamProbe::TakeUnit(const SUnitInfo& unit) noexcept
             entry->dtsSpan = PtsDistance(dts, entry->firstDts);
         }
     }
-    NotePts(*entry, unit.header.pts);
+    const std::int64_t discontinuity = unit.pcr.discontinuityPosition;
+    NotePts(*entry, unit.header, m_runOffset + unit.position, discontinuity >= 0 ? m_runOffset + discontinuity : -1);
 }
 
-void CStreamProbe::NotePts(SEntry& entry, std::uint64_t pts) noexcept
+void CStreamProbe::NotePts(SEntry& entry, const SPesHeader& header, std::int64_t position,
+                           std::int64_t discontinuity) noexcept
 {
-    if (!entry.ptsSeen) {
-        // Distances count from the first time stamp of the head.
-        if (!m_head)
+    if (m_head) {
+        // Play time counts from the first time stamp of the head.
+        if (!entry.ptsSeen) {
+            entry.ptsSeen = true;
+            entry.headClock.Begin(header.pts, 0);
+            entry.earliest = entry.latest = entry.headClock.Take(header, position, discontinuity);
+            entry.headFirstPosition = position;
+            entry.headFirstPlayDts = entry.headClock.LastPlayDts();
             return;
-        entry.ptsSeen = true;
-        entry.firstPts = pts;
-        entry.earliest = 0;
-        entry.latest = 0;
+        }
+        const std::int64_t play = entry.headClock.Take(header, position, discontinuity);
+        entry.earliest = std::min(entry.earliest, play);
+        entry.latest = std::max(entry.latest, play);
         return;
     }
-    const std::int64_t distance = PtsDistance(pts, entry.firstPts);
-    entry.earliest = std::min(entry.earliest, distance);
-    entry.latest = std::max(entry.latest, distance);
+    if (!entry.ptsSeen)
+        return;
+    // The tail's play time counts from its first decoding time; Report puts
+    // it behind the head's.
+    if (!entry.tailSeen) {
+        entry.tailSeen = true;
+        entry.tailClock.Begin(header.dts, 0);
+        entry.tailFirst = SProbePoint{position, header.dts};
+        entry.tailEarliest = entry.tailLatest = entry.tailClock.Take(header, position, discontinuity);
+        return;
+    }
+    const std::int64_t play = entry.tailClock.Take(header, position, discontinuity);
+    entry.tailEarliest = std::min(entry.tailEarliest, play);
+    entry.tailLatest = std::max(entry.tailLatest, play);
+}
+
+const CStreamProbe::SEntry* CStreamProbe::Reference() const noexcept
+{
+    // The first video stream of the listing with a time stamp, else the
+    // first audio stream.
+    const SEntry* reference = nullptr;
+    for (const std::uint32_t category : {VSK_PROBE_STREAM_VIDEO, VSK_PROBE_STREAM_AUDIO}) {
+        for (std::uint32_t i = 0; i < m_entryCount; ++i) {
+            const SEntry& entry = m_entries[i];
+            if (entry.category == category && entry.ptsSeen && (reference == nullptr || entry.order < reference->order))
+                reference = &entry;
+        }
+        if (reference != nullptr)
+            break;
+    }
+    return reference;
+}
+
+bool CStreamProbe::JoinPoints(SJoin& join) const noexcept
+{
+    const SEntry* reference = Reference();
+    if (reference == nullptr || !reference->tailSeen || !reference->headClock.Started())
+        return false;
+    join = SJoin{};
+    join.headLast = SProbePoint{reference->headClock.LastPosition(), reference->headClock.LastDts()};
+    join.tailFirst = reference->tailFirst;
+    const std::int64_t bytes = join.headLast.position - reference->headFirstPosition;
+    const std::int64_t ticks = reference->headClock.LastPlayDts() - reference->headFirstPlayDts;
+    join.bytesPerTick = bytes > 0 && ticks > 0 ? static_cast<double>(bytes) / static_cast<double>(ticks) : 0.0;
+    join.programNumber = reference->programNumber;
+    join.pid = reference->pid;
+    join.streamId = reference->streamId;
+    join.subStreamId = reference->subStreamId;
+    return true;
 }
 
 void CStreamProbe::ReadHeaders(SEntry& entry, const SUnitInfo& unit) noexcept
@@ -368,8 +514,11 @@ void CStreamProbe::TakeUnfinishedUnits() noexcept
                 !HasPts(header.ptsDtsFlags))
                 continue;
             SEntry* entry = FindTransportEntry(pmt->ProgramNumber(), kept.elementaryPid);
-            if (entry != nullptr)
-                NotePts(*entry, header.pts);
+            if (entry == nullptr)
+                continue;
+            // Behind every unit taken, on the clock of the last one.
+            const CPlayClock& clock = m_head ? entry->headClock : entry->tailClock;
+            NotePts(*entry, header, clock.LastPosition() + 1, -1);
         }
     }
 }
@@ -448,19 +597,21 @@ void CStreamProbe::Report(std::int64_t fileSize, SVskStreamProbe& probe) const n
     for (std::uint32_t i = 0; i < probe.streamCount; ++i)
         FillStream(m_entries[sorted[i]], probe.streams[i]);
 
-    const SEntry* reference = nullptr;
-    for (const std::uint32_t category : {VSK_PROBE_STREAM_VIDEO, VSK_PROBE_STREAM_AUDIO}) {
-        for (std::uint32_t i = 0; i < m_entryCount && reference == nullptr; ++i) {
-            const SEntry& entry = m_entries[sorted[i]];
-            if (entry.category == category && entry.ptsSeen)
-                reference = &entry;
-        }
-    }
+    const SEntry* reference = Reference();
     probe.durationMs = 0;
     probe.bitRate = 0;
     if (reference != nullptr) {
-        const std::uint64_t ticks =
-            static_cast<std::uint64_t>(reference->latest - reference->earliest) + FrameTicks(*reference);
+        std::int64_t earliest = reference->earliest;
+        std::int64_t latest = reference->latest;
+        if (reference->tailSeen) {
+            const CPlayClock& head = reference->headClock;
+            const std::int64_t middle =
+                m_middleSet ? m_middleTicks : PtsDistance(reference->tailFirst.dts, head.LastDts());
+            const std::int64_t tailStart = head.LastPlayDts() + middle;
+            earliest = std::min(earliest, tailStart + reference->tailEarliest);
+            latest = std::max(latest, tailStart + reference->tailLatest);
+        }
+        const std::uint64_t ticks = static_cast<std::uint64_t>(latest - earliest) + FrameTicks(*reference);
         probe.durationMs = Clamp32(ticks / PTS_TICKS_PER_MS);
     }
     if (probe.durationMs != 0 && fileSize > 0) {
@@ -501,7 +652,7 @@ std::int32_t ProbeStreamFile(const wchar_t* path, SVskStreamProbe* probe, SProbe
         auto run = [&](bool head, std::int64_t from, std::uint64_t limit) -> std::int32_t {
             if (!file.Seek(from))
                 return VSK_PARSER_RESULT_FAIL;
-            const Result begun = prober->BeginRun(head);
+            const Result begun = prober->BeginRun(head, from);
             if (begun != RESULT_OK)
                 return begun == ResultNoMemory ? VSK_PARSER_RESULT_OUTOFMEMORY : VSK_PARSER_RESULT_FAIL;
             std::uint64_t done = 0;
@@ -537,6 +688,27 @@ std::int32_t ProbeStreamFile(const wchar_t* path, SVskStreamProbe* probe, SProbe
             result = run(false, counted.tailOffset, PROBE_TAIL_BYTES);
             if (result != VSK_PARSER_RESULT_OK)
                 return result;
+            CStreamProbe::SJoin join;
+            if (prober->JoinPoints(join) && join.bytesPerTick > 0) {
+                const auto sample = [&](std::int64_t from, SProbePoint& point) noexcept {
+                    if (!file.Seek(from) || prober->BeginRun(false, from) != RESULT_OK)
+                        return false;
+                    prober->BeginSample(join);
+                    std::uint64_t done = 0;
+                    while (done < PROBE_SAMPLE_BYTES && !prober->Sampled(point)) {
+                        const std::int64_t got = file.Read(buffer.get(), PROBE_READ_SIZE);
+                        if (got <= 0)
+                            break;
+                        done += static_cast<std::uint64_t>(got);
+                        counted.bytesRead += static_cast<std::uint64_t>(got);
+                        prober->Feed(buffer.get(), static_cast<std::uint32_t>(got));
+                    }
+                    prober->EndRun(false);
+                    return prober->Sampled(point);
+                };
+                prober->SetMiddleTicks(
+                    MiddleTicks(join.headLast, join.tailFirst, join.bytesPerTick, sample, counted.samples));
+            }
         }
         prober->Report(size, *report);
         // As much of the structure as the caller's version has.

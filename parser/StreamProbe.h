@@ -24,19 +24,38 @@
 //   payload bytes of the stream's units from the first one with a time
 //   stamp up to, not including, the last one with a time stamp, over the
 //   distance of their decoding times (bitRateMeasured 1);
-// - the duration: the earliest to the latest PTS of the first video stream
-//   (in the order of the listing; the first audio stream when there is
-//   none), from the head and the tail, as distances from its first PTS in
-//   the file (wrap-aware, see PtsDistance, so up to about 23 hours), plus
-//   one frame. Earliest and latest rather than first and last in the file:
-//   in decoding order the last unit is often not the last picture shown,
-//   and pictures before the first one may be shown before it. The last unit
-//   of a video stream never completes in the reader; its PTS is read from
-//   its header where the data ends.
+// - the duration: the earliest to the latest play time of the first video
+//   stream (in the order of the listing; the first audio stream when there
+//   is none), from the head and the tail, plus one frame. Play time is the
+//   PTS's distance from the stream's first PTS in the file (wrap-aware, see
+//   PtsDistance, so up to about 23 hours) for as long as its clock runs on,
+//   and goes on across a jump of the clock as CPlayClock counts it, so the
+//   duration is the sum of the continuous parts. Earliest and latest rather
+//   than first and last in the file: in decoding order the last unit is
+//   often not the last picture shown, and pictures before the first one may
+//   be shown before it. The last unit of a video stream never completes in
+//   the reader; its PTS is read from its header where the data ends;
+//
+//   between the head and the tail, where nothing is read, the clock is taken
+//   to run on when the decoding times of the head's last and the tail's
+//   first unit lie as far apart as the bytes between them at the head's
+//   rate (within a factor of 1.5, or a second). Otherwise the part between
+//   is looked into: the first unit behind its middle is sampled (at most
+//   PROBE_SAMPLE_BYTES read from there), and each half that does not fit is
+//   halved again, at most PROBE_SAMPLES times in all, down to halves of
+//   PROBE_SHORTEST_SPAN bytes. A shortest half whose clock steps
+//   back more than a second, or forward more than four times its bytes'
+//   time and five seconds, holds a jump: it counts as its bytes' time at
+//   the head's rate; every other half as its clock says. So two recordings
+//   end to end last as long as both together, and a clean recording whose
+//   rate varies only costs the samples. A step of the clock too small to
+//   tell from the bytes (under five seconds) in the part not read, or a
+//   discontinuity_indicator there, counts as the clock says.
 #pragma once
 
 #include "ArrivalStamps.h"
 #include "AudioHeaders.h"
+#include "PlayClock.h"
 #include "Results.h"
 #include "UnitInfo.h"
 #include "VideoHeaders.h"
@@ -53,6 +72,9 @@ class CStreamReader;
 inline constexpr std::uint32_t PROBE_HEAD_BYTES = 4 * 1024 * 1024;
 inline constexpr std::uint32_t PROBE_TAIL_BYTES = 4 * 1024 * 1024;
 inline constexpr std::uint32_t PROBE_READ_SIZE = 0x10000;
+inline constexpr std::uint32_t PROBE_SAMPLE_BYTES = 2 * 1024 * 1024;
+inline constexpr std::uint32_t PROBE_SAMPLES = 24;
+inline constexpr std::uint32_t PROBE_SHORTEST_SPAN = 256 * 1024;
 // Streams followed in all; the report holds the first VSK_PROBE_MAX_STREAMS.
 inline constexpr std::uint32_t PROBE_STREAMS_FOLLOWED = 2 * VSK_PROBE_MAX_STREAMS;
 
@@ -62,6 +84,15 @@ struct SProbeStats {
     std::uint64_t headBytes = 0;
     // Where the tail read began; -1 when there was none.
     std::int64_t tailOffset = -1;
+    // Samples read between the head and the tail.
+    std::uint32_t samples = 0;
+};
+
+// A unit of the stream the duration is taken from: where it starts and its
+// decoding time.
+struct SProbePoint {
+    std::int64_t position = 0;
+    std::uint64_t dts = 0;
 };
 
 class CStreamProbe
@@ -73,9 +104,9 @@ public:
     CStreamProbe& operator=(const CStreamProbe&) = delete;
 
     // Starts a read: the head from the start of the file, or the tail from
-    // anywhere behind it. ResultNoMemory, or ResultSetupFailed for a tail
+    // `offset` behind it. ResultNoMemory, or ResultSetupFailed for a tail
     // before any head.
-    Result BeginRun(bool head) noexcept;
+    Result BeginRun(bool head, std::int64_t offset = 0) noexcept;
     // The next bytes of the read. ResultUnsupported when the head's first
     // bytes are of no known kind, ResultNoMemory; damage or a reader that
     // stopped ends the read quietly (later bytes are ignored).
@@ -85,6 +116,29 @@ public:
     void EndRun(bool endOfFile) noexcept;
 
     std::uint32_t Kind() const noexcept { return m_kind; }
+
+    // What joining the tail to the head needs: the last unit of the head and
+    // the first of the tail of the stream the duration is taken from, and
+    // the head's bytes per tick. False when there is nothing to join.
+    struct SJoin {
+        SProbePoint headLast;
+        SProbePoint tailFirst;
+        double bytesPerTick = 0;
+        // The stream: TS program number and PID, PS stream id and sub-stream.
+        std::uint32_t programNumber = 0;
+        std::uint32_t pid = 0;
+        std::uint32_t streamId = 0;
+        std::uint32_t subStreamId = 0;
+    };
+    bool JoinPoints(SJoin& join) const noexcept;
+    // The play time between those two decoding times; unless set, the clock
+    // between them.
+    void SetMiddleTicks(std::int64_t ticks) noexcept;
+    // The first unit at or behind the reader's start that JoinPoints' stream
+    // carries, from a sampling read (BeginRun(false, offset), Feed); false
+    // while none was met.
+    bool Sampled(SProbePoint& point) const noexcept;
+    void BeginSample(const SJoin& join) noexcept;
     // The facts gathered, for a file of fileSize bytes.
     void Report(std::int64_t fileSize, SVskStreamProbe& probe) const noexcept;
 
@@ -111,11 +165,19 @@ private:
         std::int64_t dtsSpan = 0;
         std::uint64_t bytesCounted = 0;
         std::uint64_t bytesPending = 0;
-        // Presentation times as distances from the first PTS in the file.
+        // Play times of the head (from the first PTS in the file) and of
+        // the tail (from its first decoding time).
         bool ptsSeen = false;
-        std::uint64_t firstPts = 0;
+        CPlayClock headClock;
         std::int64_t earliest = 0;
         std::int64_t latest = 0;
+        std::int64_t headFirstPosition = 0;
+        std::int64_t headFirstPlayDts = 0;
+        bool tailSeen = false;
+        CPlayClock tailClock;
+        SProbePoint tailFirst;
+        std::int64_t tailEarliest = 0;
+        std::int64_t tailLatest = 0;
     };
 
     void TakeUnit(const SUnitInfo& unit) noexcept;
@@ -127,7 +189,9 @@ private:
     // The time stamps of the units the data ended in.
     void TakeUnfinishedUnits() noexcept;
     void ReadHeaders(SEntry& entry, const SUnitInfo& unit) noexcept;
-    void NotePts(SEntry& entry, std::uint64_t pts) noexcept;
+    void NotePts(SEntry& entry, const SPesHeader& header, std::int64_t position, std::int64_t discontinuity) noexcept;
+    // The entry the duration is taken from, or null.
+    const SEntry* Reference() const noexcept;
     void FillStream(const SEntry& entry, SVskProbeStream& out) const noexcept;
     // Ticks of one frame of the entry: from the video frame rate or the
     // audio frame; 0 when unknown.
@@ -135,6 +199,16 @@ private:
 
     std::unique_ptr<CStreamReader> m_reader;
     bool m_head = true;
+    std::int64_t m_runOffset = 0;
+    // The play time between the head's last and the tail's first unit of
+    // the reference stream, when looked into.
+    bool m_middleSet = false;
+    std::int64_t m_middleTicks = 0;
+    // A sampling read: the stream it looks for and what it found.
+    bool m_sampling = false;
+    SJoin m_sampleOf;
+    bool m_sampled = false;
+    SProbePoint m_sample;
     bool m_runStopped = false;
     bool m_headDone = false;
     std::uint32_t m_kind = 0;

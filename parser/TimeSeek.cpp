@@ -22,10 +22,6 @@ constexpr std::uint32_t SEEK_SELECTION_MODE = 4;
 constexpr std::uint32_t SEEK_PROFILE_LEVEL = 0xFF;
 constexpr std::uint32_t SEEK_BUFFER_SIZE = 0x20000;
 
-constexpr std::uint64_t PTS_MODULUS = std::uint64_t{1} << 33;
-// How far before the first time stamp a time stamp may lie and still count
-// as before it rather than as late in a wrapped clock.
-constexpr std::uint64_t PTS_BEFORE_WINDOW = std::uint64_t{1} << 30;
 
 // A unit that the search compares: video with a time stamp and data, in one
 // of the first programs.
@@ -65,22 +61,6 @@ struct SPassRequest {
     bool scan = true;
 };
 
-// The play time of a pass's units (see the header): a time stamp x plays at
-// anchorPlay + PtsDistance(x, anchorStamp).
-struct SPassClock {
-    bool started = false;
-    std::uint64_t anchorStamp = 0;
-    std::int64_t anchorPlay = 0;
-    std::uint64_t lastDts = 0;
-    std::int64_t lastPlayDts = 0;
-    std::int64_t lastPosition = 0;
-    // The last regular step between decoding times: the play time a jump is
-    // given.
-    std::int64_t step = 0;
-    // The last time-base discontinuity already taken into account.
-    std::int64_t discontinuityTaken = -1;
-};
-
 struct SPassOutcome {
     // Where the pass began reading, and its size.
     std::int64_t offset = 0;
@@ -100,7 +80,7 @@ struct SPassOutcome {
     // From where on the pass examined every unit of the compared stream
     // (absolute); -1 when it never ran.
     std::int64_t coveredFrom = -1;
-    SPassClock clock;
+    CPlayClock clock;
 };
 
 bool OffTheStartClock(std::int64_t clockTicks, std::int64_t proportionalTicks, std::uint32_t durationMs) noexcept
@@ -111,45 +91,22 @@ bool OffTheStartClock(std::int64_t clockTicks, std::int64_t proportionalTicks, s
 }
 
 // The play time of a seek pass's unit at `position` (from the pass's first
-// byte), moving the clock on.
+// byte), moving the clock on: the first unit of a pass that began behind a
+// jump it could not see plays at the proportional time of its position.
 std::int64_t PlayTime(const SPassRequest& request, const SUnitInfo& unit, std::int64_t position,
                       SPassOutcome& out) noexcept
 {
-    SPassClock& clock = out.clock;
-    const std::uint64_t pts = unit.header.pts;
-    const std::uint64_t dts = unit.header.dts;
-    const std::int64_t discontinuity = unit.pcr.discontinuityPosition;
-    if (!clock.started) {
-        clock.started = true;
-        clock.anchorStamp = request.firstPts;
-        clock.anchorPlay = 0;
+    if (!out.clock.Started()) {
+        out.clock.Begin(request.firstPts, 0);
         if (out.offset > 0 && out.fileSize > 0) {
-            const std::int64_t absolute = out.offset + position;
-            const double share = static_cast<double>(absolute) / static_cast<double>(out.fileSize);
+            const double share = static_cast<double>(out.offset + position) / static_cast<double>(out.fileSize);
             const std::int64_t proportional =
                 static_cast<std::int64_t>(share * static_cast<double>(request.durationMs) * PTS_TICKS_PER_MS);
-            if (OffTheStartClock(PtsDistance(pts, request.firstPts), proportional, request.durationMs)) {
-                clock.anchorStamp = pts;
-                clock.anchorPlay = proportional;
-            }
-        }
-    } else {
-        const std::int64_t step = PtsDistance(dts, clock.lastDts);
-        const bool newTimeBase = discontinuity > clock.discontinuityTaken && discontinuity > clock.lastPosition &&
-                                 discontinuity <= position;
-        if (newTimeBase || step < -CLOCK_STEP_BACK_TICKS || step > CLOCK_STEP_FORWARD_TICKS) {
-            clock.anchorStamp = dts;
-            clock.anchorPlay = clock.lastPlayDts + clock.step;
-        } else if (step > 0) {
-            clock.step = step;
+            if (OffTheStartClock(PtsDistance(unit.header.pts, request.firstPts), proportional, request.durationMs))
+                out.clock.Begin(unit.header.pts, proportional);
         }
     }
-    if (discontinuity <= position)
-        clock.discontinuityTaken = std::max(clock.discontinuityTaken, discontinuity);
-    clock.lastDts = dts;
-    clock.lastPlayDts = clock.anchorPlay + PtsDistance(dts, clock.anchorStamp);
-    clock.lastPosition = position;
-    return clock.anchorPlay + PtsDistance(pts, clock.anchorStamp);
+    return out.clock.Take(unit.header, position, unit.pcr.discontinuityPosition);
 }
 
 // Compares one taking-part unit at `position` (from the pass's first byte);
@@ -377,14 +334,6 @@ std::int64_t TimeSeekStartOffset(std::int64_t size, std::uint32_t durationMs, st
     if (estimate >= static_cast<double>(size))
         return size;
     return static_cast<std::int64_t>(estimate);
-}
-
-std::int64_t PtsDistance(std::uint64_t pts, std::uint64_t firstPts) noexcept
-{
-    const std::uint64_t d = (pts - firstPts) & (PTS_MODULUS - 1);
-    if (d >= PTS_MODULUS - PTS_BEFORE_WINDOW)
-        return static_cast<std::int64_t>(d) - static_cast<std::int64_t>(PTS_MODULUS);
-    return static_cast<std::int64_t>(d);
 }
 
 std::int32_t FindTimeSeekPosition(const wchar_t* path, std::uint32_t durationMs, std::uint32_t timeMs, bool flag,

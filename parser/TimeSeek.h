@@ -36,23 +36,22 @@
 // once it has read TIME_SEEK_START_SPAN bytes without a unit that takes part.
 //
 // Play time and clock jumps. A unit's play time is its time stamp's
-// distance from the first unit's, for as long as the clock runs on. Between
-// two consecutive compared units (in decoding order) the clock jumps when
-// the decoding time steps back by more than CLOCK_STEP_BACK_TICKS or forward
-// by more than CLOCK_STEP_FORWARD_TICKS, or when the program notes a
-// time-base discontinuity (a discontinuity_indicator on its PCR PID, or a
-// discontinuity information packet) after the earlier unit's start and no
-// later than the later one's. Play time does not jump with it: the unit
-// behind a jump plays one regular step (the last one seen) after the unit
-// before it, and the units after it count from there. A seek pass that
+// distance from the first unit's, for as long as the clock runs on; across
+// a jump between consecutive compared units it goes on as CPlayClock counts
+// it (a step back of more than a second, forward of more than five, or a
+// discontinuity_indicator on the program's PCR PID). A seek pass that
 // begins behind a jump it cannot see (the first unit it meets lies more
 // than CLOCK_STEP_BACK_TICKS before the file's first unit, or its play time
 // trails the proportional time of its position, size / duration, by more
-// than CLOCK_STEP_FORWARD_TICKS and more than a quarter of the duration)
+// than CLOCK_STEP_FORWARD_TICKS and more than a quarter of the duration; a
+// clock ahead of it is left to the passes from further back, as the video
+// of a file may well end long before its bytes do)
 // gives that unit the proportional time instead. So a request behind a
 // jump lands near the proportional estimate, never at the end of the file,
 // and the time answered is the play time so counted.
 #pragma once
+
+#include "PlayClock.h"
 
 #include <cstdint>
 
@@ -69,13 +68,7 @@ inline constexpr std::uint32_t TIME_SEEK_PROGRAMS = 20;
 // recording, scrambled or unknown video) has none for the search: even at
 // 40 Mbit/s that is over six seconds of recording.
 inline constexpr std::int64_t TIME_SEEK_START_SPAN = 32 * 1024 * 1024;
-// Steps of the decoding time between consecutive compared units that count
-// as a jump of the clock. Back: decoding times never fall, but some
-// streams carry presentation times only, which fall by a few pictures
-// after a reference picture; a second is far beyond that. Forward: a few
-// seconds without any picture is no recording, but a new clock.
-inline constexpr std::int64_t CLOCK_STEP_BACK_TICKS = 90000;
-inline constexpr std::int64_t CLOCK_STEP_FORWARD_TICKS = 5 * 90000;
+
 
 // What a call did, for measurements: how many passes it ran, what it read
 // in all, and where each of the first passes began and how much it read.
@@ -112,9 +105,6 @@ bool TimeSeekVideoType(std::uint32_t streamType) noexcept;
 // double precision, truncated, 0 when negative and at most the size.
 std::int64_t TimeSeekStartOffset(std::int64_t size, std::uint32_t durationMs, std::uint32_t timeMs) noexcept;
 
-// The distance of a time stamp from the first one, in ticks: negative for up
-// to 2^30 ticks before it, positive otherwise (modulo 2^33).
-std::int64_t PtsDistance(std::uint64_t pts, std::uint64_t firstPts) noexcept;
 
 // The search. Results are HRESULT values (0, E_INVALIDARG, E_POINTER,
 // E_OUTOFMEMORY, E_FAIL); the outputs are written on success only. `flag`

@@ -363,9 +363,9 @@ void CTransportStream::UpdatePcr(std::uint16_t pid) noexcept
 void CTransportStream::TakeDiscontinuity() noexcept
 {
     ++m_discontinuities;
-    const std::int64_t position = m_reader.PacketPosition();
+    // The clocks are left to tell whether time went on: data may be missing
+    // here, but the time base is the same unless its own indicator says not.
     for (SProgram& program : m_programs) {
-        program.pcr.discontinuityPosition = position;
         for (std::uint32_t s = 0; s < program.streams.StreamCount(); ++s) {
             SKeptStream& kept = program.streams.Stream(s);
             if (kept.assembler)

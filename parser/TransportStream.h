@@ -16,8 +16,8 @@
 //
 // A discontinuity information packet (PID 0x1E, written at the transitions
 // of a partial stream) is a discontinuity, not the end: every unit under way
-// is dropped, as its bytes may not continue, the continuity counters start
-// afresh, and each program notes a time-base discontinuity there.
+// is dropped, as its bytes may not continue, and the continuity counters
+// start afresh.
 #pragma once
 
 #include "Buffer.h"
@@ -54,7 +54,7 @@ inline constexpr std::uint32_t DEFAULT_BUFFER_SIZE = 0x20000;
 // more association sections give each map two of its repetition periods;
 // 16,384 packets (3 MB) are more than half a second at 40 Mbit/s, the
 // longest interval between maps that broadcasters keep to.
-inline constexpr std::uint32_t STARTUP_PAT_REPEATS = 2;
+inline constexpr std::uint32_t STARTUP_PAT_REPEATS = 1;
 inline constexpr std::uint32_t STARTUP_PACKETS = 16384;
 
 enum : std::uint32_t {

@@ -21,8 +21,7 @@ struct SPcrRecord {
     std::uint64_t base = 0;
     std::uint16_t extension = 0;
     // Packet position of the last time-base discontinuity of the program (a
-    // discontinuity_indicator on its PCR PID, or a discontinuity
-    // information packet); -1 until one has been met. Time stamps of units
+    // discontinuity_indicator on its PCR PID); -1 until one has been met. Time stamps of units
     // that start behind it belong to a clock of their own.
     std::int64_t discontinuityPosition = -1;
 };

@@ -338,6 +338,58 @@ TEST(StartupTest, AnAssociationWithoutProgramsEndsStartupAtOnce)
     EXPECT_EQ(run.demux.Discontinuities(), 1u);
 }
 
+// Start-up waits for the maps the association section lists, but not for
+// ever: it goes on at the first repeat of the association section, or after
+// 16,384 packets (3 MB, over half a second at 40 Mbit/s) without one; a map
+// that arrives later is taken as the program's new map.
+TEST(StartupTest, MapsThatNeverComeAreNotWaitedForLong)
+{
+    struct SCase {
+        const char* name;
+        bool patRepeat;
+        std::size_t nulls;
+        bool runs;
+    };
+    const std::vector<SCase> cases = {
+        {"the association section repeated", true, 10, true},
+        {"16,384 packets without it", false, 16384, true},
+        {"fewer packets without it", false, 16000, false},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        vsktest::CTsStreamBuilder b;
+        b.Add(Pat({{1, PMT_PID}, {2, 0x1F00}}));
+        b.Add(Pmt(PMT_PID, SimplePmt()));
+        b.AddNull(c.nulls);
+        if (c.patRepeat)
+            b.Add(Pat({{1, PMT_PID}, {2, 0x1F00}}));
+        b.Add(Elementary(VIDEO_PID, 5));
+        b.AddNull(4);
+        CDemuxRun run;
+        run.Append(b.Bytes());
+        ASSERT_EQ(run.Drain(), RESULT_OK);
+        EXPECT_EQ(run.demux.State() == DEMUX_RUNNING, c.runs);
+        if (!c.runs)
+            continue;
+        EXPECT_NE(run.demux.ActivePmt(0), nullptr);
+        EXPECT_EQ(run.demux.ActivePmt(1), nullptr);
+        // The packet behind the start-up is demultiplexed.
+        EXPECT_EQ(run.demux.Pcr(0)->base, 5u);
+        // The missing map, late: program 2 gets its streams then.
+        vsktest::PmtParams late = SimplePmt(2);
+        late.pcrPid = 0x0400;
+        late.streams = {{0x02, 0x0400, {}}};
+        vsktest::CTsStreamBuilder more;
+        more.Add(Pmt(0x1F00, late));
+        more.Add(Elementary(0x0400, 7));
+        more.AddNull(4);
+        run.Append(more.Bytes());
+        ASSERT_EQ(run.Drain(), RESULT_OK);
+        ASSERT_NE(run.demux.ActivePmt(1), nullptr);
+        EXPECT_EQ(run.demux.Pcr(1)->base, 7u);
+    }
+}
+
 TEST(StartupTest, ProgramsSharingAMapPidEachTakeTheSectionThatNamesThem)
 {
     vsktest::PmtParams first;

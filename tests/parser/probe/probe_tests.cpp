@@ -11,6 +11,7 @@
 #include "vsktest/PesPacket.h"
 #include "vsktest/ProgramStreamBuilder.h"
 #include "vsktest/PsiSections.h"
+#include "vsktest/ReceiverRecordings.h"
 #include "vsktest/TempDir.h"
 #include "vsktest/TestLibrary.h"
 #include "vsktest/TsStreamBuilder.h"
@@ -501,6 +502,32 @@ TEST(StreamProbe, SlotThreeOfTheParserObjectInTheLibrary)
     EXPECT_EQ(object->ProbeStream(path.c_str(), &again), OK);
     EXPECT_EQ(std::memcmp(&again, &probe, sizeof probe), 0);
     EXPECT_EQ(reinterpret_cast<Slot2>(table[2])(object), OK);
+}
+
+// The duration is the sum of the continuous parts, whatever lies between
+// the head and the tail: the play time of the last unit, from the units the
+// builder wrote and the play-time rule, plus the unit after it that never
+// completes. Where the part between is estimated from its bytes (recordings
+// end to end), within half a second. A file whose video ends long before
+// its bytes is left out: its tail holds no video to tell the end by.
+TEST(StreamProbe, TheDurationIsTheSumOfTheContinuousParts)
+{
+    vsktest::CTempDir dir;
+    for (const vsktest::ReceiverRecording& f : vsktest::MakeReceiverRecordings()) {
+        if (std::string(f.name).find("tail without video") != std::string::npos)
+            continue;
+        SCOPED_TRACE(f.name);
+        const SProbed p = Probe(dir.WriteFile("probe.ts", f.bytes));
+        ASSERT_EQ(p.result, OK);
+        const std::int64_t expected = (f.units.back().playTicks - f.units.front().playTicks + 3003) / 90;
+        // A step too small to tell from the bytes, in the part never read,
+        // counts as the clock says.
+        const std::int64_t small = f.toleranceTicks <= 5 * 90000 ? f.toleranceTicks / 90 : 0;
+        const std::int64_t tolerance = f.estimatedFrom != 0 ? 500 + small : 0;
+        EXPECT_LE(std::abs(static_cast<std::int64_t>(p.probe.durationMs) - expected), tolerance)
+            << p.probe.durationMs << " ms for " << expected;
+        EXPECT_LE(p.stats.samples, PROBE_SAMPLES);
+    }
 }
 
 }  // namespace

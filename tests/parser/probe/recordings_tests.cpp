@@ -268,7 +268,10 @@ TEST_P(ProbeRecording, HeadAndTailOfALargerFileGiveTheSameFacts)
     }
     SProbeStats stats;
     SVskStreamProbe holed = ProbeFile(file, &stats);
-    EXPECT_EQ(stats.bytesRead, std::uint64_t{PROBE_HEAD_BYTES} + PROBE_TAIL_BYTES);
+    // The hole holds no time the clock would not show: one look into it, at
+    // most, finds nothing there.
+    EXPECT_LE(stats.samples, 1u);
+    EXPECT_LE(stats.bytesRead, std::uint64_t{PROBE_HEAD_BYTES} + PROBE_TAIL_BYTES + stats.samples * PROBE_SAMPLE_BYTES);
     EXPECT_EQ(holed.fileSize, static_cast<std::int64_t>(bytes.size() + hole));
     holed.fileSize = m_probe.fileSize;
     ExpectSameFacts(holed, m_probe);

@@ -31,7 +31,6 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
-#include <iostream>
 #include <optional>
 #include <sstream>
 #include <string>

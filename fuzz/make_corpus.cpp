@@ -1,17 +1,22 @@
-// Writes the seed corpus of the parser's fuzz target: small transport and
-// program streams made with the stream builder, each preceded by the control
-// byte that chooses how the fuzz body cuts it into Feed pieces (see
-// StreamReaderFuzzBody.h). The seeds reach what a blind fuzzer finds late:
-// valid PSI with CRCs, PES headers with every optional field, the registration
-// classes of the PMT, damaged packets of each kind, both pack forms.
+// Writes the seed corpora of the parser's fuzz targets (demux, probe, seek):
+// small transport and program streams made with the stream builder, each
+// preceded by the control byte that chooses how the demux and probe bodies
+// cut it into Feed pieces (see FuzzSupport.h). The seeds reach what a blind
+// fuzzer finds late: valid PSI with CRCs, PES headers with every optional
+// field, the registration classes of the PMT, damaged packets of each kind,
+// both pack forms, elementary headers the probe reads. Each seed goes to the
+// corpora of the targets it helps: every one to demux, those with the
+// streams and headers the probe reads to probe, those with timed video and
+// damage a seek pass meets to seek.
 //
 // The name's first word says what detection must make of the stream when it
 // is fed whole (ts188, ts192, ps, junk for no kind; mixed for no claim); the
-// replay test checks it.
+// demux replay test checks it.
 //
 // Usage (Linux builds): make_corpus [DIRECTORY]
-//   with no argument it rewrites fuzz/corpus/ of the source tree. Files the
-//   fuzzer found and that were committed as regression cases are left alone.
+//   with no argument it rewrites fuzz/corpus/ of the source tree (its
+//   folders demux/, probe/ and seek/). Files the fuzzer found and that were
+//   committed as regression cases are left alone.
 #include "vsktest/PesPacket.h"
 #include "vsktest/ProgramStreamBuilder.h"
 #include "vsktest/PsiSections.h"
@@ -27,6 +32,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -42,9 +48,9 @@ constexpr std::uint16_t PID_VIDEO = 0x0200;
 constexpr std::uint16_t PID_AUDIO = 0x0201;
 constexpr std::uint16_t PID_DIT = 0x001E;
 
-// Control bytes (bits in StreamReaderFuzzBody.h): piece size index in bits
-// 0-2, first piece in bits 3-4, irregular pieces 0x20, the smallest buffer
-// fed past its end 0x40, go on after a failure 0x80.
+// Control bytes (bits in FuzzSupport.h): piece size index in bits 0-2,
+// first piece in bits 3-4, irregular pieces 0x20, the smallest buffer 0x40
+// (fed past its end with bits 3-4 set too), go on after a failure 0x80.
 constexpr std::uint8_t WHOLE_THEN_188 = 0x03;
 constexpr std::uint8_t WHOLE_THEN_192 = 0x04;
 constexpr std::uint8_t BYTE_BY_BYTE_AFTER_1000 = 0x08;
@@ -676,47 +682,96 @@ Bytes JunkShort()
     return bytes;
 }
 
+// Elementary headers as a stream writes them at the start of a unit:
+// MPEG-2 720x576 4:3 at 25 frames (sequence header, extension, picture
+// start), AVC Baseline 3.0 at 720x576 (sequence parameter set), AC-3 5.1 at
+// 48 kHz, MPEG audio layer II at 256 kbit/s and 48 kHz.
+const Bytes MPEG2_HEADERS{0x00, 0x00, 0x01, 0xB3, 0x2D, 0x02, 0x40, 0x23, 0x15, 0xF9, 0x23, 0x80,
+                          0x00, 0x00, 0x01, 0xB5, 0x14, 0x82, 0x00, 0x01, 0x00, 0x00,
+                          0x00, 0x00, 0x01, 0x00, 0x00, 0x0F};
+const Bytes AVC_HEADERS{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x01, 0x67,
+                        0x42, 0x00, 0x1E, 0xDA, 0x02, 0xD0, 0x49, 0x90};
+const Bytes AC3_HEADER{0x0B, 0x77, 0x00, 0x00, 0x14, 0x40, 0xE1};
+const Bytes MPEG_AUDIO_HEADER{0xFF, 0xFD, 0xC4, 0x04};
+
+// One program whose units begin with those headers, over a few video
+// units, so the probe finds facts, time stamps and a rate to measure.
+Bytes ElementaryHeaders(std::size_t unitSize, std::uint8_t videoType)
+{
+    CTsStreamBuilder ts(unitSize);
+    if (unitSize == TS_UNIT_SIZE_192)
+        ts.SetArrivalTime(1000, 7520);
+    constexpr std::uint16_t PID_AC3 = 0x0202;
+    ts.AddSection(TS_PID_PAT, Pat({{1, PID_PMT}}));
+    ts.AddSection(PID_PMT, Pmt(1, PID_VIDEO, {{videoType, PID_VIDEO, {}}, {0x04, PID_AUDIO, {}}, {0x81, PID_AC3, {}}}));
+    for (std::uint64_t k = 0; k < 4; ++k) {
+        const std::uint64_t pts = 90000 + k * 3600;
+        PesParams video;
+        video.pts = pts;
+        video.dts = pts;
+        video.unbounded = true;
+        video.payload = videoType == 0x1B ? AVC_HEADERS : MPEG2_HEADERS;
+        const Bytes body = Pattern(300 - 60 * k, static_cast<std::uint8_t>(k));
+        video.payload.insert(video.payload.end(), body.begin(), body.end());
+        PesPacketOptions options;
+        options.randomAccess = k == 0;
+        options.pcrBase = pts - 9000;
+        ts.AddPes(PID_VIDEO, MakePes(video), options);
+        AddAudio(ts, 90000 + k * 2160, STREAM_ID_AUDIO_FIRST, PID_AUDIO, MPEG_AUDIO_HEADER);
+        AddAudio(ts, 90000 + k * 2880, STREAM_ID_PRIVATE_1, PID_AC3, AC3_HEADER);
+    }
+    return ts.Take();
+}
+
+// The corpora a seed goes to.
+enum : unsigned { DEMUX = 1, PROBE = 2, SEEK = 4 };
+
 struct SSeed
 {
     const char* name;
     std::uint8_t control;
     std::function<Bytes()> make;
+    unsigned targets;
 };
 
 const std::vector<SSeed>& Seeds()
 {
     static const std::vector<SSeed> seeds = {
-        {"ts188-basic", WHOLE_THEN_188, Ts188Basic},
-        {"ts188-basic-bytewise", BYTE_BY_BYTE_AFTER_1000, Ts188Basic},
-        {"ts188-inside-packet", IRREGULAR_64, [] { return StartInsideUnit(TS_UNIT_SIZE_188, 100); }},
-        {"ts188-transport-errors", SEVENS_AFTER_4000, Ts188TransportErrors},
-        {"ts188-lost-sync", PIECES_OF_1000, Ts188LostSync},
-        {"ts188-adaptation-fields", WHOLE_THEN_188 | 0x20, Ts188AdaptationFields},
-        {"ts188-sections", IRREGULAR_64, Ts188Sections},
-        {"ts188-table-versions", 0x45, Ts188TableVersions},
-        {"ts188-elementary-before-tables", 0x12, Ts188ElementaryBeforeTables},
-        {"ts188-discontinuity-information", 0x83, Ts188DiscontinuityInformation},
-        {"ts188-truncated", 0x01, Ts188Truncated},
-        {"ts188-continuity", 0x26, Ts188Continuity},
-        {"ts188-pes-headers", 0x0B, Ts188PesHeaders},
-        {"ts188-registrations", 0x14, Ts188Registrations},
-        {"ts188-all-sync-short", WHOLE_THEN_188, [] { return Ts188AllSync(2000); }},
-        {"ts188-all-sync-long", 0x06, [] { return Ts188AllSync(4000); }},
-        {"ts192-arrival-avc", WHOLE_THEN_192, Ts192ArrivalAvc},
-        {"ts192-inside-unit", 0x2B, [] { return StartInsideUnit(TS_UNIT_SIZE_192, 190); }},
-        {"ts192-prefix-sync-0", WHOLE_THEN_192, [] { return Ts192PrefixSync(0); }},
-        {"ts192-prefix-sync-1", 0x0D, [] { return Ts192PrefixSync(1); }},
-        {"ts192-prefix-sync-2", 0x42, [] { return Ts192PrefixSync(2); }},
-        {"ts192-prefix-sync-3", 0x21, [] { return Ts192PrefixSync(3); }},
-        {"ts192-lost-sync", 0x05, Ts192ZeroPrefixLostSync},
-        {"ts192-packed-maps", WHOLE_THEN_192, Ts192PackedMaps},
-        {"ts192-truncated", 0x1C, Ts192Truncated},
-        {"ps-mpeg2", 0x02, [] { return Ps(false); }},
-        {"ps-mpeg1", 0x29, [] { return Ps(true); }},
-        {"ps-pack-form-change", 0x01, PsPackFormChange},
-        {"ps-junk-before-pack", 0x0E, PsJunkBeforePack},
-        {"junk-random", 0x85, JunkRandom},
-        {"junk-short", 0x03, JunkShort},
+        {"ts188-basic", WHOLE_THEN_188, Ts188Basic, DEMUX | PROBE | SEEK},
+        {"ts188-basic-bytewise", BYTE_BY_BYTE_AFTER_1000, Ts188Basic, DEMUX},
+        {"ts188-inside-packet", IRREGULAR_64, [] { return StartInsideUnit(TS_UNIT_SIZE_188, 100); }, DEMUX | PROBE | SEEK},
+        {"ts188-transport-errors", SEVENS_AFTER_4000, Ts188TransportErrors, DEMUX | SEEK},
+        {"ts188-lost-sync", PIECES_OF_1000, Ts188LostSync, DEMUX | SEEK},
+        {"ts188-adaptation-fields", WHOLE_THEN_188 | 0x20, Ts188AdaptationFields, DEMUX},
+        {"ts188-sections", IRREGULAR_64, Ts188Sections, DEMUX | PROBE},
+        {"ts188-table-versions", 0x5D, Ts188TableVersions, DEMUX | SEEK},
+        {"ts188-elementary-before-tables", 0x12, Ts188ElementaryBeforeTables, DEMUX},
+        {"ts188-discontinuity-information", 0x83, Ts188DiscontinuityInformation, DEMUX | SEEK},
+        {"ts188-truncated", 0x01, Ts188Truncated, DEMUX | SEEK},
+        {"ts188-continuity", 0x26, Ts188Continuity, DEMUX | SEEK},
+        {"ts188-pes-headers", 0x0B, Ts188PesHeaders, DEMUX | PROBE},
+        {"ts188-registrations", 0x14, Ts188Registrations, DEMUX | PROBE},
+        {"ts188-all-sync-short", WHOLE_THEN_188, [] { return Ts188AllSync(2000); }, DEMUX},
+        {"ts188-all-sync-long", 0x06, [] { return Ts188AllSync(4000); }, DEMUX},
+        {"ts192-arrival-avc", WHOLE_THEN_192, Ts192ArrivalAvc, DEMUX | PROBE | SEEK},
+        {"ts192-inside-unit", 0x2B, [] { return StartInsideUnit(TS_UNIT_SIZE_192, 190); }, DEMUX | PROBE | SEEK},
+        {"ts192-prefix-sync-0", WHOLE_THEN_192, [] { return Ts192PrefixSync(0); }, DEMUX},
+        {"ts192-prefix-sync-1", 0x0D, [] { return Ts192PrefixSync(1); }, DEMUX},
+        {"ts192-prefix-sync-2", 0x5A, [] { return Ts192PrefixSync(2); }, DEMUX},
+        {"ts192-prefix-sync-3", 0x21, [] { return Ts192PrefixSync(3); }, DEMUX},
+        {"ts192-lost-sync", 0x05, Ts192ZeroPrefixLostSync, DEMUX | SEEK},
+        {"ts192-packed-maps", WHOLE_THEN_192, Ts192PackedMaps, DEMUX | PROBE},
+        {"ts192-truncated", 0x1C, Ts192Truncated, DEMUX},
+        {"ps-mpeg2", 0x02, [] { return Ps(false); }, DEMUX | PROBE | SEEK},
+        {"ps-mpeg1", 0x29, [] { return Ps(true); }, DEMUX | PROBE | SEEK},
+        {"ps-pack-form-change", 0x01, PsPackFormChange, DEMUX},
+        {"ps-junk-before-pack", 0x0E, PsJunkBeforePack, DEMUX | SEEK},
+        {"junk-random", 0x85, JunkRandom, DEMUX},
+        {"junk-short", 0x03, JunkShort, DEMUX | PROBE},
+        {"ts188-elementary-headers", WHOLE_THEN_188, [] { return ElementaryHeaders(TS_UNIT_SIZE_188, 0x02); },
+         DEMUX | PROBE | SEEK},
+        {"ts192-elementary-headers-avc", 0x44, [] { return ElementaryHeaders(TS_UNIT_SIZE_192, 0x1B); },
+         DEMUX | PROBE},
     };
     return seeds;
 }
@@ -727,15 +782,23 @@ int main(int argc, char** argv)
 {
     const std::filesystem::path dir = argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path(VSK_FUZZ_CORPUS_DIR);
     try {
-        std::filesystem::create_directories(dir);
+        const std::pair<unsigned, const char*> folders[] = {{DEMUX, "demux"}, {PROBE, "probe"}, {SEEK, "seek"}};
+        for (const auto& [target, folder] : folders)
+            std::filesystem::create_directories(dir / folder);
         for (const SSeed& seed : Seeds()) {
             Bytes bytes{seed.control};
             const Bytes stream = seed.make();
             bytes.insert(bytes.end(), stream.begin(), stream.end());
             if (bytes.size() > MAX_SEED_BYTES)
                 throw std::runtime_error(std::string(seed.name) + " is larger than a seed should be");
-            WriteFileBytes(dir / (std::string(seed.name) + ".bin"), bytes);
-            std::printf("%-36s %5zu bytes\n", seed.name, bytes.size());
+            std::string to;
+            for (const auto& [target, folder] : folders) {
+                if ((seed.targets & target) != 0) {
+                    WriteFileBytes(dir / folder / (std::string(seed.name) + ".bin"), bytes);
+                    to += std::string(" ") + folder;
+                }
+            }
+            std::printf("%-36s %5zu bytes,%s\n", seed.name, bytes.size(), to.c_str());
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_corpus: %s\n", e.what());

@@ -8,6 +8,8 @@ packages=("$@")
 if [ ${#packages[@]} -eq 0 ]; then
   packages=(g++ cmake ninja-build googletest libbenchmark-dev libpugixml-dev
             g++-mingw-w64-x86-64 wine wine64 procps ffmpeg
+            gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+            gstreamer1.0-plugins-ugly gstreamer1.0-libav mjpegtools
             libcli11-dev libboost-dev curl python3 python3-pefile
             python3-gi gir1.2-gupnp-1.6 gir1.2-gupnp-av-1.0 iproute2)
 fi

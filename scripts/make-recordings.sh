@@ -19,6 +19,19 @@
 #   two-programs.ts  two programs: MPEG-2 720x576 without a maximum rate (its
 #                    header says bit_rate_value 0x3FFFF) with AC-3, and MPEG-1
 #                    352x288 with MPEG audio at 44.1 kHz mono
+#
+# and from muxers other than ffmpeg's, so the parser is also checked against
+# files that no ffmpeg default shaped:
+#   gst-h264-1080i-ac3.ts    GStreamer mpegtsmux: H.264 1920x1080 interlaced
+#                            (25 frames, top field first) with 5.1 AC-3,
+#                            188-byte packets
+#   gst-h264-720p50-aac.m2ts GStreamer mpegtsmux m2ts-mode: H.264 1280x720 at
+#                            50 with AAC, 192-byte units whose prefixes carry
+#                            the muxer's arrival clock
+#   gst-mpeg2-576i-mp2.ts    GStreamer mpegtsmux: MPEG-2 720x576 interlaced
+#                            with MPEG audio layer II (both encoded by ffmpeg)
+#   mjpeg-dvd.vob            mjpegtools: mpeg2enc -f 8 and mp2enc, mplex -f 8:
+#                            a DVD program stream with navigation packs
 #   NAME.packets     per recording: "pts pos size crc32" of each video packet
 #                    ffprobe reads, in its order, "N/A" where it has no value
 #   NAME.streams     per recording: ffprobe's programs, streams and format in
@@ -29,14 +42,15 @@
 #
 # The first three are a little over 5 MiB each, so a time seek's start offset
 # is past the start of the file for late requests; the others, for the stream
-# probe, are a few seconds long and a few MB. Sources are ffmpeg's synthetic
-# test pictures and tones and every encoder and muxer runs bit-exact with one
-# thread, so the files are the same on every run with the same ffmpeg. The
+# probe and the damaged copies, are a few seconds long and a few MB. Sources
+# are synthetic test pictures and tones and every encoder runs with one
+# thread, so the files are the same on every run with the same tools. The
 # CTest fixture runs this for every test run; when the recordings of this
-# script and this ffmpeg are already there it does nothing.
+# script and these tools are already there it does nothing.
 # Without ffmpeg it writes only status.txt and exits 0: the tests that need a
-# recording skip with the reason it gives. A failing ffmpeg or ffprobe run
-# fails the script.
+# recording skip with the reason it gives; without GStreamer or mjpegtools
+# their recordings are "missing" the same way. A failing run of any of the
+# tools fails the script.
 set -euo pipefail
 
 if [ $# -ne 1 ]; then
@@ -50,7 +64,7 @@ status="$out/status.txt"
 if ! command -v ffmpeg >/dev/null 2>&1 || ! command -v ffprobe >/dev/null 2>&1; then
   rm -f "$status"
   for name in mpeg2-ac3.ts h264-ac3.m2ts mpeg2-ac3.vob mpeg2-hd-ac3.ts mpeg2-sd-mp2.ts h264-hd-ac3.m2ts \
-              two-programs.ts; do
+              two-programs.ts gst-h264-1080i-ac3.ts gst-h264-720p50-aac.m2ts gst-mpeg2-576i-mp2.ts mjpeg-dvd.vob; do
     rm -f "$out/$name" "$out/$name.packets" "$out/$name.streams"
     echo "missing $name: ffmpeg and ffprobe are not installed (scripts/install-deps.sh installs them)" >>"$status"
   done
@@ -58,7 +72,8 @@ if ! command -v ffmpeg >/dev/null 2>&1 || ! command -v ffprobe >/dev/null 2>&1; 
   exit 0
 fi
 
-key=$({ cat "$0"; ffmpeg -hide_banner -version | head -n 1; } | sha256sum | cut -c1-16)
+key=$({ cat "$0"; ffmpeg -hide_banner -version | head -n 1
+        gst-launch-1.0 --version 2>/dev/null | head -n 2; mplex --help 2>&1 | head -n 1; true; } | sha256sum | cut -c1-16)
 if [ -f "$status" ] && grep -qx "key $key" "$status"; then
   echo "make-recordings: up to date in $out"
   exit 0
@@ -189,6 +204,87 @@ fi
   -program program_num=1:title=one:st=0:st=1 -program program_num=2:title=two:st=2:st=3 \
   "${exact[@]}" -f mpegts "$work/two-programs.ts"
 made two-programs.ts
+
+# GStreamer's muxer. x264enc and the audio encoders run with one thread;
+# the pictures are videotestsrc's snow, which the encoders cannot shrink, so a
+# few seconds fill a few MB at the rate asked for.
+gst=(gst-launch-1.0 -q -e)
+x264=(x264enc threads=1 sliced-threads=false speed-preset=ultrafast pass=cbr vbv-buf-capacity=1000 bframes=2)
+gst_missing=""
+if ! command -v gst-launch-1.0 >/dev/null 2>&1; then
+  gst_missing="GStreamer is not installed (scripts/install-deps.sh installs it)"
+else
+  for element in mpegtsmux x264enc h264parse avenc_ac3 avenc_aac aacparse ac3parse matroskademux mpegvideoparse \
+                 mpegaudioparse; do
+    if ! gst-inspect-1.0 "$element" >/dev/null 2>&1; then
+      gst_missing="this GStreamer has no element $element (scripts/install-deps.sh installs the plugins)"
+      break
+    fi
+  done
+fi
+
+# Four seconds of 1080-line H.264 coded as interlaced fields, top field
+# first, with 5.1 AC-3 at 448 kbit/s, in 188-byte packets.
+if [ -z "$gst_missing" ]; then
+  "${gst[@]}" videotestsrc num-buffers=100 pattern=snow \
+    ! video/x-raw,format=I420,width=1920,height=1080,framerate=25/1,interlace-mode=interleaved,field-order=top-field-first \
+    ! "${x264[@]}" interlaced=true bitrate=12000 key-int-max=25 ! h264parse ! mpegtsmux name=mux \
+    ! filesink location="$work/gst-h264-1080i-ac3.ts" \
+    audiotestsrc num-buffers=125 samplesperbuffer=1536 freq=440 ! audio/x-raw,rate=48000,channels=6 \
+    ! avenc_ac3 bitrate=448000 ! ac3parse ! mux.
+  made gst-h264-1080i-ac3.ts
+else
+  missing gst-h264-1080i-ac3.ts "$gst_missing"
+fi
+
+# Four seconds of 720-line H.264 at 50 frames with AAC, in 192-byte units
+# whose prefixes the muxer stamps from its own clock.
+if [ -z "$gst_missing" ]; then
+  "${gst[@]}" videotestsrc num-buffers=200 pattern=snow ! video/x-raw,format=I420,width=1280,height=720,framerate=50/1 \
+    ! "${x264[@]}" bitrate=8000 key-int-max=50 ! h264parse ! mpegtsmux name=mux m2ts-mode=true \
+    ! filesink location="$work/gst-h264-720p50-aac.m2ts" \
+    audiotestsrc num-buffers=188 samplesperbuffer=1024 freq=660 ! audio/x-raw,rate=48000,channels=2 \
+    ! avenc_aac bitrate=128000 ! aacparse ! mux.
+  made gst-h264-720p50-aac.m2ts
+else
+  missing gst-h264-720p50-aac.m2ts "$gst_missing"
+fi
+
+# Five seconds of PAL MPEG-2 with interlaced fields, top field first, 16:9,
+# and MPEG audio layer II: GStreamer's MPEG-2 encoder refuses its caps, so
+# ffmpeg encodes both into Matroska (which keeps the presentation times of
+# the B pictures; an elementary stream would leave GStreamer to stamp them
+# in decoding order) and GStreamer demultiplexes, parses and muxes them.
+if [ -z "$gst_missing" ]; then
+  "${ffm[@]}" -f lavfi -i testsrc2=size=720x576:rate=25:duration=5 -f lavfi -i "$(tone 330 5)" \
+    -vf setfield=tff -c:v mpeg2video -b:v 8M -maxrate 9M -bufsize 1835k -g 12 -bf 2 -flags +ilme+ildct -top 1 \
+    -aspect 16:9 -c:a mp2 -b:a 256k "${exact[@]}" -f matroska "$work/576i.mkv"
+  "${gst[@]}" filesrc location="$work/576i.mkv" ! matroskademux name=demux \
+    demux.video_0 ! mpegvideoparse ! queue ! mpegtsmux name=mux ! filesink location="$work/gst-mpeg2-576i-mp2.ts" \
+    demux.audio_0 ! mpegaudioparse ! queue ! mux.
+  rm -f "$work/576i.mkv"
+  made gst-mpeg2-576i-mp2.ts
+else
+  missing gst-mpeg2-576i-mp2.ts "$gst_missing"
+fi
+
+# A DVD program stream as mjpegtools write one: three seconds of PAL MPEG-2
+# from mpeg2enc's DVD profile (fastest motion search, one thread), MPEG
+# audio from mp2enc, multiplexed by mplex in DVD form (2048-byte packs,
+# navigation packs). mplex stamps few pictures with a time (with mpeg2enc's
+# own GOPs, one in fifteen), so GOPs of six give the search some two dozen
+# times to find in three seconds.
+if command -v mpeg2enc >/dev/null 2>&1 && command -v mp2enc >/dev/null 2>&1 && command -v mplex >/dev/null 2>&1; then
+  "${ffm[@]}" -f lavfi -i testsrc2=size=720x576:rate=25:duration=3 -pix_fmt yuv420p -f yuv4mpegpipe - |
+    mpeg2enc -f 8 -v 0 -M 0 -4 4 -2 4 -g 6 -G 6 -o "$work/dvd.m2v"
+  "${ffm[@]}" -f lavfi -i "$(tone 550 3)" -c:a pcm_s16le "$work/dvd.wav"
+  mp2enc -v 0 -r 48000 -o "$work/dvd.mp2" <"$work/dvd.wav"
+  mplex -v 0 -f 8 -o "$work/mjpeg-dvd.vob" "$work/dvd.m2v" "$work/dvd.mp2"
+  rm -f "$work/dvd.m2v" "$work/dvd.wav" "$work/dvd.mp2"
+  made mjpeg-dvd.vob
+else
+  missing mjpeg-dvd.vob "mjpegtools are not installed (scripts/install-deps.sh installs them)"
+fi
 
 printf '%s\n' "key $key" "${lines[@]}" >"$work/status.txt"
 mv -f "$work/status.txt" "$status"

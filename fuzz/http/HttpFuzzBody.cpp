@@ -1,4 +1,23 @@
-#include "HttpFuzzBody.h"
+// The HTTP fuzz target (fuzz_http): the server's request rules, apart from
+// any socket.
+//
+// One input is taken two ways:
+// - as what a client sends on a connection: read by the HTTP parser with the
+//   server's limits, turned into the request a piece sees, and dispatched
+//   through a route table of the server's shape (the listing, the media
+//   resource's decisions for a recording whose size, duration and time seek
+//   the input's hash chooses, a POST route); the answer's head is written;
+// - line by line, each line handed to every request rule on its own
+//   (request target, media path, Range, TimeSeekRange, PlaySpeed, transfer
+//   mode, query value), so the rules are reached also where the parser
+//   would refuse the framing.
+// Every result must keep the rules the server relies on: a range inside the
+// file, a time inside the duration, a media path whose names are servable and
+// read back from their URL form, a head whose lines no value can add to, no
+// status outside the server's set, no failure caught at the boundary. A
+// SOAP body, the POST's and the whole input taken as one, must read back the
+// same from the answer that echoes its arguments (the escaping of both ways).
+#include "FuzzSupport.h"
 
 #include "Dispatcher.h"
 #include "HttpRules.h"
@@ -22,19 +41,10 @@ using namespace mediahost;
 using namespace mediahost::server;
 namespace bhttp = boost::beast::http;
 
-void AbortOnFault(const char* what)
-{
-    std::fprintf(stderr, "http rule fault: %s\n", what);
-    std::fflush(stderr);
-    std::abort();
-}
-
-HttpFaultHandler g_faultHandler = AbortOnFault;
-
 void Require(bool condition, const char* what)
 {
     if (!condition)
-        g_faultHandler(what);
+        Fault(what);
 }
 
 std::uint64_t Hash(const std::uint8_t* data, std::size_t size)
@@ -238,14 +248,11 @@ void EachRule(std::string_view line, const SMediaFacts& facts)
 }
 
 }  // namespace
+}  // namespace vskfuzz
 
-void SetHttpFaultHandler(HttpFaultHandler handler) noexcept
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    g_faultHandler = handler != nullptr ? handler : AbortOnFault;
-}
-
-int RunHttpInput(const std::uint8_t* data, std::size_t size) noexcept
-{
+    using namespace vskfuzz;
     if (size == 0)
         return 0;
     try {
@@ -264,14 +271,7 @@ int RunHttpInput(const std::uint8_t* data, std::size_t size) noexcept
             start = end + 1;
         }
     } catch (const std::exception& e) {
-        g_faultHandler((std::string("thrown: ") + e.what()).c_str());
+        Fault((std::string("thrown: ") + e.what()).c_str());
     }
     return 0;
-}
-
-}  // namespace vskfuzz
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    return vskfuzz::RunHttpInput(data, size);
 }

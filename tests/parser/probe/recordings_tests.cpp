@@ -5,6 +5,7 @@
 // duration within one frame. Also each recording with its prefixes zeroed
 // (192-byte units), and each cut in two with a hole of 12 MiB between the
 // halves, so that only its head and tail are read.
+#include "FfprobeStreams.h"
 #include "StreamProbe.h"
 #include "VskMpegParser.h"
 
@@ -60,36 +61,12 @@ const SMadeWith& MadeWith(FfmpegRecording recording)
 
 std::optional<std::int64_t> Number(const ProbeFacts& facts, const std::string& key, int base = 10)
 {
-    const auto found = facts.find(key);
-    if (found == facts.end())
-        return std::nullopt;
-    std::string_view text = found->second;
-    if (base == 16 && text.starts_with("0x"))
-        text.remove_prefix(2);
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
+    return vsktest::FactNumber(facts, key, base);
 }
 
 std::string Text(const ProbeFacts& facts, const std::string& key)
 {
-    const auto found = facts.find(key);
-    return found == facts.end() ? std::string() : found->second;
-}
-
-// "30000/1001" or "16:9" as a pair; nullopt for "0/0", "0:1" and "N/A".
-std::optional<std::pair<std::uint32_t, std::uint32_t>> Ratio(const std::string& text)
-{
-    const std::size_t cut = text.find_first_of("/:");
-    if (cut == std::string::npos)
-        return std::nullopt;
-    const std::uint32_t a = static_cast<std::uint32_t>(std::strtoul(text.substr(0, cut).c_str(), nullptr, 10));
-    const std::uint32_t b = static_cast<std::uint32_t>(std::strtoul(text.substr(cut + 1).c_str(), nullptr, 10));
-    if (a == 0 || b == 0)
-        return std::nullopt;
-    return std::make_pair(a, b);
+    return vsktest::FactText(facts, key);
 }
 
 // ffprobe's profile names as the streams state them.
@@ -103,35 +80,6 @@ std::optional<std::uint32_t> ProfileNumber(const std::string& codec, const std::
     const auto& table = codec == "h264" ? avc : mpeg2;
     const auto found = table.find(name);
     return found == table.end() ? std::nullopt : std::optional(found->second);
-}
-
-std::uint32_t CodecOf(const std::string& name)
-{
-    if (name == "mpeg2video" || name == "mpeg1video")
-        return VSK_PROBE_CODEC_MPEG2_VIDEO;
-    if (name == "h264")
-        return VSK_PROBE_CODEC_AVC;
-    if (name == "ac3")
-        return VSK_PROBE_CODEC_AC3;
-    if (name == "mp1" || name == "mp2" || name == "mp3")
-        return VSK_PROBE_CODEC_MPEG_AUDIO;
-    return VSK_PROBE_CODEC_UNKNOWN;
-}
-
-// The probe's stream that ffprobe names by `id`: the PID in a transport
-// stream; in a program stream 0x100 + stream_id, or the sub-stream id of a
-// private_stream_1 stream.
-const SVskProbeStream* StreamWithId(const SVskStreamProbe& probe, std::uint32_t id)
-{
-    for (std::uint32_t i = 0; i < probe.streamCount; ++i) {
-        const SVskProbeStream& s = probe.streams[i];
-        const std::uint32_t its = probe.streamKind != 1 ? s.pid
-                                  : s.streamId == 0xBD ? s.subStreamId
-                                                       : 0x100 | s.streamId;
-        if (its == id)
-            return &s;
-    }
-    return nullptr;
 }
 
 std::uint32_t ProgramOf(const ProbeFacts& facts, std::int64_t index)
@@ -221,12 +169,12 @@ TEST_P(ProbeRecording, FactsAreFfprobes)
             EXPECT_EQ(s->category, VSK_PROBE_STREAM_VIDEO);
             EXPECT_EQ(s->width, Number(m_facts, key + "width"));
             EXPECT_EQ(s->height, Number(m_facts, key + "height"));
-            const auto rate = Ratio(Text(m_facts, key + "r_frame_rate"));
+            const auto rate = vsktest::FactRatio(Text(m_facts, key + "r_frame_rate"));
             ASSERT_TRUE(rate);
             EXPECT_EQ(s->frameRateNumerator, rate->first);
             EXPECT_EQ(s->frameRateDenominator, rate->second);
-            const auto sar = Ratio(Text(m_facts, key + "sample_aspect_ratio"));
-            const auto dar = Ratio(Text(m_facts, key + "display_aspect_ratio"));
+            const auto sar = vsktest::FactRatio(Text(m_facts, key + "sample_aspect_ratio"));
+            const auto dar = vsktest::FactRatio(Text(m_facts, key + "display_aspect_ratio"));
             ASSERT_TRUE(sar && dar);
             EXPECT_EQ(std::make_pair(s->sampleAspectNumerator, s->sampleAspectDenominator), *sar);
             EXPECT_EQ(std::make_pair(s->displayAspectNumerator, s->displayAspectDenominator), *dar);

@@ -433,16 +433,10 @@ TEST_P(RecordingTest, IsTheRecordingItClaimsToBe)
     EXPECT_TRUE(std::is_sorted(packets.begin(), packets.end(),
                                [](const ProbePacket& a, const ProbePacket& b) { return a.pos <= b.pos; }))
         << "ffprobe's packets are not in file order";
-    EXPECT_GT(m_file.size(), 5u << 20) << "a time seek into the recording would always start at offset 0";
-
-    switch (GetParam()) {
-    case FfmpegRecording::Mpeg2Ac3Ts:
-        EXPECT_EQ(m_file.size() % 188, 0u);
-        EXPECT_EQ(m_probe.incompleteRows, 0u);
-        break;
-    case FfmpegRecording::H264Ac3M2ts: {
+    // 2 bits of copy permission, 30 bits of a 27 MHz arrival clock, rising
+    // from unit to unit (GStreamer's clock, all but one in a thousand).
+    const auto expectRisingStamps = [this](std::size_t flat) {
         ASSERT_EQ(m_file.size() % 192, 0u);
-        // 2 bits of copy permission, 30 bits of a 27 MHz arrival clock.
         std::uint32_t previous = 0;
         std::size_t rising = 0;
         for (std::size_t at = 0; at < m_file.size(); at += 192) {
@@ -450,16 +444,57 @@ TEST_P(RecordingTest, IsTheRecordingItClaimsToBe)
             rising += at > 0 && ((stamp - previous) & 0x3FFFFFFF) > 0 && ((stamp - previous) & 0x3FFFFFFF) < 27000000;
             previous = stamp;
         }
-        EXPECT_EQ(rising, m_file.size() / 192 - 1) << "arrival time stamps do not rise from unit to unit";
-        EXPECT_FALSE(std::is_sorted(packets.begin(), packets.end(),
-                                    [](const ProbePacket& a, const ProbePacket& b) { return a.pts < b.pts; }))
-            << "no B-frames: presentation order is decode order";
+        EXPECT_GE(rising + flat, m_file.size() / 192 - 1) << "arrival time stamps do not rise from unit to unit";
+    };
+    const vsktest::ProbeFacts facts = vsktest::ReadProbeFacts(GetParam());
+    const auto videoFact = [&facts](const std::string& name) {
+        for (int i = 0; !vsktest::FactText(facts, "streams.stream." + std::to_string(i) + ".index").empty(); ++i) {
+            const std::string key = "streams.stream." + std::to_string(i) + ".";
+            if (vsktest::FactText(facts, key + "codec_type") == "video")
+                return vsktest::FactText(facts, key + name);
+        }
+        return std::string();
+    };
+    const auto noBFrames = [&packets] {
+        return std::is_sorted(packets.begin(), packets.end(),
+                              [](const ProbePacket& a, const ProbePacket& b) { return a.pts < b.pts; });
+    };
+
+    switch (GetParam()) {
+    case FfmpegRecording::Mpeg2Ac3Ts:
+        EXPECT_GT(m_file.size(), 5u << 20) << "a time seek into the recording would always start at offset 0";
+        EXPECT_EQ(m_file.size() % 188, 0u);
+        EXPECT_EQ(m_probe.incompleteRows, 0u);
         break;
-    }
+    case FfmpegRecording::H264Ac3M2ts:
+        EXPECT_GT(m_file.size(), 5u << 20) << "a time seek into the recording would always start at offset 0";
+        expectRisingStamps(0);
+        EXPECT_FALSE(noBFrames()) << "no B-frames: presentation order is decode order";
+        break;
     case FfmpegRecording::Mpeg2Ac3Vob:
+        EXPECT_GT(m_file.size(), 5u << 20) << "a time seek into the recording would always start at offset 0";
         EXPECT_EQ(m_file.size() % 2048, 0u);
         EXPECT_GT(m_probe.incompleteRows, 0u) << "no PES packet starts two pictures";
         break;
+    case FfmpegRecording::GstH264InterlacedAc3Ts:
+    case FfmpegRecording::GstMpeg2InterlacedMp2Ts:
+        EXPECT_EQ(m_file.size() % 188, 0u);
+        EXPECT_EQ(videoFact("field_order"), "tt") << "not interlaced, top field first";
+        EXPECT_FALSE(noBFrames()) << "no B-frames: presentation order is decode order";
+        break;
+    case FfmpegRecording::GstH264Aac720p50M2ts:
+        expectRisingStamps(m_file.size() / 192 / 1000);
+        EXPECT_EQ(videoFact("r_frame_rate"), "50/1");
+        break;
+    case FfmpegRecording::MjpegDvdVob: {
+        EXPECT_EQ(m_file.size() % 2048, 0u);
+        bool navigation = false;
+        for (int i = 0; !vsktest::FactText(facts, "streams.stream." + std::to_string(i) + ".index").empty(); ++i)
+            navigation = navigation ||
+                         vsktest::FactText(facts, "streams.stream." + std::to_string(i) + ".codec_name") == "dvd_nav_packet";
+        EXPECT_TRUE(navigation) << "no DVD navigation packs";
+        break;
+    }
     default:
         // The stream probe's recordings are not read here.
         break;

@@ -107,6 +107,14 @@ const char* RecordingFileName(FfmpegRecording recording)
         return "h264-hd-ac3.m2ts";
     case FfmpegRecording::TwoProgramsTs:
         return "two-programs.ts";
+    case FfmpegRecording::GstH264InterlacedAc3Ts:
+        return "gst-h264-1080i-ac3.ts";
+    case FfmpegRecording::GstH264Aac720p50M2ts:
+        return "gst-h264-720p50-aac.m2ts";
+    case FfmpegRecording::GstMpeg2InterlacedMp2Ts:
+        return "gst-mpeg2-576i-mp2.ts";
+    case FfmpegRecording::MjpegDvdVob:
+        return "mjpeg-dvd.vob";
     }
     return "unknown";
 }
@@ -123,11 +131,15 @@ std::uint32_t RecordingUnitSize(FfmpegRecording recording)
     case FfmpegRecording::Mpeg2HdAc3Ts:
     case FfmpegRecording::Mpeg2SdMp2Ts:
     case FfmpegRecording::TwoProgramsTs:
+    case FfmpegRecording::GstH264InterlacedAc3Ts:
+    case FfmpegRecording::GstMpeg2InterlacedMp2Ts:
         return 188;
     case FfmpegRecording::H264Ac3M2ts:
     case FfmpegRecording::H264HdAc3M2ts:
+    case FfmpegRecording::GstH264Aac720p50M2ts:
         return 192;
     case FfmpegRecording::Mpeg2Ac3Vob:
+    case FfmpegRecording::MjpegDvdVob:
         return 0;
     }
     return 0;
@@ -237,6 +249,37 @@ ProbeFacts ParseProbeFacts(const std::string& text)
         facts[line.substr(0, equals)] = value;
     });
     return facts;
+}
+
+std::string FactText(const ProbeFacts& facts, const std::string& key)
+{
+    const auto found = facts.find(key);
+    return found == facts.end() ? std::string() : found->second;
+}
+
+std::optional<std::int64_t> FactNumber(const ProbeFacts& facts, const std::string& key, int base)
+{
+    const auto found = facts.find(key);
+    if (found == facts.end())
+        return std::nullopt;
+    std::string_view text = found->second;
+    if (base == 16 && text.starts_with("0x"))
+        text.remove_prefix(2);
+    std::int64_t value = 0;
+    if (!ParseNumber(text, value, base))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> FactRatio(const std::string& text)
+{
+    const std::size_t cut = text.find_first_of("/:");
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    if (cut == std::string::npos || !ParseNumber(std::string_view(text).substr(0, cut), a, 10) ||
+        !ParseNumber(std::string_view(text).substr(cut + 1), b, 10) || a == 0 || b == 0)
+        return std::nullopt;
+    return std::make_pair(a, b);
 }
 
 ProbeFacts ReadProbeFacts(FfmpegRecording recording)

@@ -1,7 +1,7 @@
-// Real recordings made by ffmpeg during the test run (scripts/
-// make-recordings.sh, run by the CTest fixture vsk_recordings into
-// <build>/recordings), and what ffprobe read in each: the independent reader
-// the parser's results are checked against. The test programs only read
+// Real recordings made during the test run by ffmpeg, GStreamer's muxer and
+// mjpegtools (scripts/make-recordings.sh, run by the CTest fixture
+// vsk_recordings into <build>/recordings), and what ffprobe read in each:
+// the independent reader the parser's results are checked against. The test programs only read
 // these files; under Wine the build folder is reached through drive Z:.
 //
 // A test that needs a recording links vsk_test_support, is registered with
@@ -15,8 +15,10 @@
 #include <filesystem>
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vsktest {
@@ -42,16 +44,41 @@ enum class FfmpegRecording
     // Two programs: MPEG-2 720x576 stating no rate with AC-3; MPEG-1 352x288
     // with mono MPEG audio at 44.1 kHz.
     TwoProgramsTs,
+    // GStreamer's mpegtsmux: H.264 1920x1080 interlaced (25 frames, top
+    // field first) with 5.1 AC-3, 188-byte packets.
+    GstH264InterlacedAc3Ts,
+    // GStreamer's mpegtsmux in m2ts mode: H.264 1280x720 at 50 with AAC,
+    // 192-byte units with the muxer's arrival clock.
+    GstH264Aac720p50M2ts,
+    // GStreamer's mpegtsmux: MPEG-2 720x576 interlaced with MPEG audio
+    // layer II, 188-byte packets.
+    GstMpeg2InterlacedMp2Ts,
+    // mjpegtools (mpeg2enc, mp2enc, mplex -f 8): a DVD program stream with
+    // navigation packs.
+    MjpegDvdVob,
 };
 
-// The recordings the stream reader's tests read unit for unit.
+// The recordings from muxers other than ffmpeg's.
+inline constexpr FfmpegRecording OTHER_MUXER_RECORDINGS[] = {
+    FfmpegRecording::GstH264InterlacedAc3Ts,
+    FfmpegRecording::GstH264Aac720p50M2ts,
+    FfmpegRecording::GstMpeg2InterlacedMp2Ts,
+    FfmpegRecording::MjpegDvdVob,
+};
+
+// The recordings the stream reader's tests read unit for unit and search.
 inline constexpr FfmpegRecording ALL_FFMPEG_RECORDINGS[] = {
     FfmpegRecording::Mpeg2Ac3Ts,
     FfmpegRecording::H264Ac3M2ts,
     FfmpegRecording::Mpeg2Ac3Vob,
+    FfmpegRecording::GstH264InterlacedAc3Ts,
+    FfmpegRecording::GstH264Aac720p50M2ts,
+    FfmpegRecording::GstMpeg2InterlacedMp2Ts,
+    FfmpegRecording::MjpegDvdVob,
 };
 
-// The recordings whose stream facts the probe's tests compare: all of them.
+// The recordings whose stream facts the probe's tests compare: ffmpeg's.
+// (Those of the other muxers are compared in the damage table.)
 inline constexpr FfmpegRecording PROBE_FFMPEG_RECORDINGS[] = {
     FfmpegRecording::Mpeg2Ac3Ts,   FfmpegRecording::H264Ac3M2ts,   FfmpegRecording::Mpeg2Ac3Vob,
     FfmpegRecording::Mpeg2HdAc3Ts, FfmpegRecording::Mpeg2SdMp2Ts, FfmpegRecording::H264HdAc3M2ts,
@@ -109,6 +136,13 @@ inline constexpr const char* RECORDINGS_UNAVAILABLE = "recordings unavailable:";
 // writes them (-of flat): "section.index.key" names and their values, the
 // quotes around text taken off ("streams.stream.0.width" -> "1920").
 using ProbeFacts = std::map<std::string, std::string>;
+
+// A fact as text ("" when absent) and as a number (nullopt when absent or
+// not one; base 16 takes "0x41").
+std::string FactText(const ProbeFacts& facts, const std::string& key);
+std::optional<std::int64_t> FactNumber(const ProbeFacts& facts, const std::string& key, int base = 10);
+// "30000/1001" or "16:9" as a pair; nullopt for "0/0", "0:1" and "N/A".
+std::optional<std::pair<std::uint32_t, std::uint32_t>> FactRatio(const std::string& text);
 
 // The folder the fixture writes to, as this program reaches it.
 std::filesystem::path RecordingsDirectory();

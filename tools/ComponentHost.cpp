@@ -214,9 +214,13 @@ bool CComponentHost::Register(std::string& why)
 {
 #if VSK_HOST_REGSVR32
     platform::CChildProcess regsvr32;
-    if (!regsvr32.Start(L"C:\\windows\\system32\\regsvr32.exe", {L"/s", WideFromPath(m_componentPath)}) ||
-        regsvr32.Wait() != 0) {
-        why = "regsvr32 could not register " + Utf8FromPath(m_componentPath);
+    if (!regsvr32.Start(L"C:\\windows\\system32\\regsvr32.exe", {L"/s", WideFromPath(m_componentPath)})) {
+        why = "regsvr32 could not be started to register " + Utf8FromPath(m_componentPath);
+        return false;
+    }
+    if (const int code = regsvr32.Wait(); code != 0) {
+        why = "regsvr32 could not register " + Utf8FromPath(m_componentPath) + " (exit code " +
+              std::to_string(code) + ")";
         return false;
     }
     return true;

@@ -429,31 +429,9 @@ void CStreamProbe::ReadHeaders(SEntry& entry, const SUnitInfo& unit) noexcept
     if (unit.payload == nullptr || unit.payloadLength == 0)
         return;
     if (entry.category == VSK_PROBE_STREAM_VIDEO) {
-        if (entry.videoSearch == EVideoSearch::Complete)
-            return;
-        const bool mpeg = entry.codec == VSK_PROBE_CODEC_MPEG2_VIDEO || entry.codec == VSK_PROBE_CODEC_UNKNOWN;
-        if (mpeg) {
-            SVideoFacts facts;
-            const EVideoSearch found = FindMpegVideoFacts(unit.payload, unit.payloadLength, facts);
-            if (found == EVideoSearch::Complete ||
-                (found == EVideoSearch::HeaderOnly && entry.videoSearch == EVideoSearch::None)) {
-                entry.video = facts;
-                entry.videoSearch = found;
-                entry.codec = VSK_PROBE_CODEC_MPEG2_VIDEO;
-            }
-        }
-        // A program stream's video may be AVC: looked for while nothing of
-        // MPEG video was found.
-        const bool avc = entry.codec == VSK_PROBE_CODEC_AVC ||
-                         (entry.codec == VSK_PROBE_CODEC_UNKNOWN && m_kind == STREAM_KIND_PROGRAM);
-        if (avc) {
-            SVideoFacts facts;
-            if (FindAvcVideoFacts(unit.payload, unit.payloadLength, facts)) {
-                entry.video = facts;
-                entry.videoSearch = EVideoSearch::Complete;
-                entry.codec = VSK_PROBE_CODEC_AVC;
-            }
-        }
+        if (entry.videoSearch != EVideoSearch::Complete)
+            ReadVideoFacts(entry, unit);
+        ReadPictures(entry, unit);
         return;
     }
     if (entry.category != VSK_PROBE_STREAM_AUDIO || entry.audioFound)
@@ -462,6 +440,43 @@ void CStreamProbe::ReadHeaders(SEntry& entry, const SUnitInfo& unit) noexcept
         entry.audioFound = FindAc3Facts(unit.payload, unit.payloadLength, entry.audio);
     else if (entry.codec == VSK_PROBE_CODEC_MPEG_AUDIO)
         entry.audioFound = FindMpegAudioFacts(unit.payload, unit.payloadLength, entry.audio);
+}
+
+void CStreamProbe::ReadVideoFacts(SEntry& entry, const SUnitInfo& unit) noexcept
+{
+    const bool mpeg = entry.codec == VSK_PROBE_CODEC_MPEG2_VIDEO || entry.codec == VSK_PROBE_CODEC_UNKNOWN;
+    if (mpeg) {
+        SVideoFacts facts;
+        const EVideoSearch found = FindMpegVideoFacts(unit.payload, unit.payloadLength, facts);
+        if (found == EVideoSearch::Complete ||
+            (found == EVideoSearch::HeaderOnly && entry.videoSearch == EVideoSearch::None)) {
+            entry.video = facts;
+            entry.videoSearch = found;
+            entry.codec = VSK_PROBE_CODEC_MPEG2_VIDEO;
+        }
+    }
+    // A program stream's video may be AVC: looked for while nothing of
+    // MPEG video was found.
+    const bool avc = entry.codec == VSK_PROBE_CODEC_AVC ||
+                     (entry.codec == VSK_PROBE_CODEC_UNKNOWN && m_kind == STREAM_KIND_PROGRAM);
+    if (avc) {
+        SVideoFacts facts;
+        if (FindAvcVideoFacts(unit.payload, unit.payloadLength, facts)) {
+            entry.video = facts;
+            entry.videoSearch = EVideoSearch::Complete;
+            entry.codec = VSK_PROBE_CODEC_AVC;
+        }
+    }
+}
+
+void CStreamProbe::ReadPictures(SEntry& entry, const SUnitInfo& unit) noexcept
+{
+    // Once a sequence is known progressive, or a picture is not, the
+    // pictures have nothing more to tell.
+    if (entry.codec != VSK_PROBE_CODEC_MPEG2_VIDEO || entry.pictures.progressiveFrames != entry.pictures.pictures ||
+        (entry.videoSearch == EVideoSearch::Complete && entry.video.progressive != 0))
+        return;
+    CountMpegPictures(unit.payload, unit.payloadLength, entry.pictures);
 }
 
 void CStreamProbe::ListMappedStreams() noexcept
@@ -557,7 +572,11 @@ void CStreamProbe::FillStream(const SEntry& entry, SVskProbeStream& out) const n
         out.sampleAspectDenominator = v.sampleAspectDenominator;
         out.profile = v.profile;
         out.level = v.level;
-        out.progressive = v.progressive;
+        const SMpegPictureCount& pictures = entry.pictures;
+        const bool progressiveFrames =
+            entry.codec == VSK_PROBE_CODEC_MPEG2_VIDEO && pictures.pictures != 0 &&
+            pictures.progressiveFrames == pictures.pictures;
+        out.progressive = v.progressive != 0 || progressiveFrames ? 1 : 0;
         out.aspectRatioCode = v.aspectRatioCode;
         stated = v.bitRate;
     } else if (entry.category == VSK_PROBE_STREAM_AUDIO && entry.audioFound) {

@@ -17,7 +17,10 @@
 //   as AAC or AC-3 under stream_type 0x06 with a descriptor, are not listed;
 // - the stream facts: the first sequence header with its extension, AVC
 //   sequence parameter set, AC-3 sync frame or MPEG audio header found in a
-//   stream's units (head first, then tail);
+//   stream's units (head first, then tail). MPEG-2 video counts as
+//   progressive when its sequence says so, or when every picture coding
+//   extension read (head and tail) marks a progressive frame: DVD encoders
+//   mark the sequence interlaced whatever they code;
 // - bit rates: what the headers state (MPEG video bit_rate_value x 400
 //   unless 0x3FFFF, which states none; the AVC VUI's HRD bit rate; the audio
 //   frame header's rate), else the rate measured over the head read: the
@@ -156,6 +159,7 @@ private:
         std::uint32_t codec = VSK_PROBE_CODEC_UNKNOWN;
         EVideoSearch videoSearch = EVideoSearch::None;
         SVideoFacts video;
+        SMpegPictureCount pictures;
         bool audioFound = false;
         SAudioFacts audio;
         // Rate measurement (head read): bytes up to the last timed unit and
@@ -189,6 +193,8 @@ private:
     // The time stamps of the units the data ended in.
     void TakeUnfinishedUnits() noexcept;
     void ReadHeaders(SEntry& entry, const SUnitInfo& unit) noexcept;
+    void ReadVideoFacts(SEntry& entry, const SUnitInfo& unit) noexcept;
+    void ReadPictures(SEntry& entry, const SUnitInfo& unit) noexcept;
     void NotePts(SEntry& entry, const SPesHeader& header, std::int64_t position, std::int64_t discontinuity) noexcept;
     // The entry the duration is taken from, or null.
     const SEntry* Reference() const noexcept;

@@ -321,6 +321,59 @@ TEST(StreamProbe, TheDurationSpansTheEarliestToTheLatestPresentation)
     EXPECT_EQ(untimed.probe.streamCount, 2u);
 }
 
+// MPEG-2 video is progressive when its sequence says so, or when every
+// picture read is a progressive frame, in either kind of stream.
+TEST(StreamProbe, MpegVideoIsProgressiveWhenItsSequenceOrEveryPictureIs)
+{
+    struct SCase {
+        const char* name;
+        bool programStream;
+        std::uint32_t progressiveSequence;
+        // progressive_frame of each picture; none: no coding extension.
+        std::vector<std::optional<std::uint32_t>> frames;
+        std::uint32_t expected;
+    };
+    const std::vector<std::optional<std::uint32_t>> allProgressive(12, 1u);
+    std::vector<std::optional<std::uint32_t>> oneInterlaced = allProgressive;
+    oneInterlaced[7] = 0u;
+    const SCase cases[] = {
+        {"a progressive sequence", false, 1, std::vector<std::optional<std::uint32_t>>(12, 0u), 1},
+        {"progressive frames in an interlaced sequence", false, 0, allProgressive, 1},
+        {"the same in a program stream", true, 0, allProgressive, 1},
+        {"one interlaced frame among them", false, 0, oneInterlaced, 0},
+        {"the same in a program stream", true, 0, oneInterlaced, 0},
+        {"no picture says", false, 0, std::vector<std::optional<std::uint32_t>>(12), 0},
+    };
+    vsktest::CTempDir dir;
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTransportWriter ts;
+        ts.Programs({Program(1, {{0x02, 0x100, {}}})}, {0x1000});
+        vsktest::CProgramStreamBuilder ps;
+        for (std::size_t i = 0; i < c.frames.size(); ++i) {
+            Bytes picture = probetest::SequenceHeader({});
+            probetest::Append(picture, probetest::SequenceExtension({.progressiveSequence = c.progressiveSequence}));
+            probetest::Append(picture, probetest::StartCode(0x00));
+            probetest::Append(picture, {0x00, 0x0F, 0xFF, 0xF8});
+            if (c.frames[i])
+                probetest::Append(picture, probetest::PictureCodingExtension({.progressiveFrame = *c.frames[i]}));
+            const Bytes payload = Payload(picture, 2000);
+            const std::uint64_t pts = 90000 + i * FRAME_25;
+            if (c.programStream) {
+                ps.AddPack({.scrBase = pts - 9000});
+                ps.AddPes(Pes(0xE0, pts, payload));
+            } else {
+                ts.Pes(0x100, 0xE0, pts, std::nullopt, payload);
+            }
+        }
+        const SProbed p = Probe(dir.WriteFile("pictures", c.programStream ? ps.Take() : ts.Take()));
+        ASSERT_EQ(p.result, OK);
+        ASSERT_GE(p.probe.streamCount, 1u);
+        EXPECT_EQ(p.probe.streams[0].codec, VSK_PROBE_CODEC_MPEG2_VIDEO);
+        EXPECT_EQ(p.probe.streams[0].progressive, c.expected);
+    }
+}
+
 TEST(StreamProbe, PacketFormatsTellStampsFromOtherPrefixes)
 {
     std::vector<std::uint64_t> pts;

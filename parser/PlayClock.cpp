@@ -20,9 +20,19 @@ std::int64_t PtsDistance(std::uint64_t pts, std::uint64_t firstPts) noexcept
     return static_cast<std::int64_t>(d);
 }
 
+std::int64_t FrameTicksOfRate(std::uint32_t numerator, std::uint32_t denominator) noexcept
+{
+    if (numerator == 0 || denominator == 0)
+        return 0;
+    const std::uint64_t n = numerator;
+    return static_cast<std::int64_t>((PTS_CLOCK_HZ * denominator + n / 2) / n);
+}
+
 void CPlayClock::Begin(std::uint64_t anchorStamp, std::int64_t anchorPlay) noexcept
 {
+    const std::int64_t frame = m_frameTicks;
     *this = CPlayClock{};
+    m_frameTicks = frame;
     m_anchorStamp = anchorStamp;
     m_anchorPlay = anchorPlay;
 }
@@ -32,25 +42,29 @@ std::int64_t CPlayClock::Take(const SPesHeader& header, std::int64_t position, s
     // The record holds the presentation time as decoding time when there is
     // none.
     const std::uint64_t dts = header.dts;
+    bool jumped = false;
     if (m_started) {
         const std::int64_t step = PtsDistance(dts, m_lastDts);
         const bool newTimeBase =
             discontinuity > m_discontinuityTaken && discontinuity > m_lastPosition && discontinuity <= position;
-        if (newTimeBase || step < -CLOCK_STEP_BACK_TICKS || step > CLOCK_STEP_FORWARD_TICKS) {
-            m_anchorStamp = dts;
-            m_anchorPlay = m_lastPlayDts + m_step;
+        if (newTimeBase || ClockStepJumps(step)) {
+            m_anchorStamp = header.pts;
+            m_anchorPlay = m_partLatest + (m_frameTicks != 0 ? m_frameTicks : m_step);
             ++m_jumps;
+            jumped = true;
         } else if (step > 0) {
             m_step = step;
         }
     }
-    m_started = true;
     if (discontinuity <= position)
         m_discontinuityTaken = std::max(m_discontinuityTaken, discontinuity);
     m_lastDts = dts;
     m_lastPlayDts = m_anchorPlay + PtsDistance(dts, m_anchorStamp);
     m_lastPosition = position;
-    return m_anchorPlay + PtsDistance(header.pts, m_anchorStamp);
+    const std::int64_t play = m_anchorPlay + PtsDistance(header.pts, m_anchorStamp);
+    m_partLatest = m_started && !jumped ? std::max(m_partLatest, play) : play;
+    m_started = true;
+    return play;
 }
 
 }  // namespace parser

@@ -24,8 +24,6 @@ constexpr std::uint32_t PROBE_SELECTION_MODE = 4;
 constexpr std::uint32_t PROBE_PROFILE_LEVEL = PROFILE_LEVEL_UNKNOWN;
 constexpr std::uint32_t PROBE_BUFFER_SIZE = DEFAULT_BUFFER_SIZE;
 
-constexpr std::uint64_t PTS_CLOCK_HZ = 90000;
-
 bool InRange(std::uint32_t value, std::uint32_t first, std::uint32_t last) noexcept
 {
     return value >= first && value <= last;
@@ -119,10 +117,12 @@ bool ClockJumped(std::int64_t dc, double de) noexcept
 
 // The play time from `from` to `to` (see the header): halves that do not fit
 // the head's rate are looked into with `sample`, which gives the first unit
-// at or behind a position, or false.
-template <typename TSample>
-std::int64_t MiddleTicks(SProbePoint from, SProbePoint to, double bytesPerTick, TSample sample,
-                         std::uint32_t& samples) noexcept
+// at or behind a position, or false; the shortest ones that hold a jump are
+// read through with `bridge`, which gives the play time across one, or
+// false.
+template <typename TSample, typename TBridge>
+std::int64_t MiddleTicks(SProbePoint from, SProbePoint to, double bytesPerTick, TSample sample, TBridge bridge,
+                         SProbeStats& stats) noexcept
 {
     struct SSpan {
         SProbePoint a;
@@ -143,14 +143,22 @@ std::int64_t MiddleTicks(SProbePoint from, SProbePoint to, double bytesPerTick, 
         }
         SProbePoint middle;
         const bool looked = span.b.position - span.a.position > std::int64_t{PROBE_SHORTEST_SPAN} &&
-                            samples < PROBE_SAMPLES && open + 2 <= spans.size();
-        if (looked && (++samples, sample((span.a.position + span.b.position) / 2, middle)) &&
+                            stats.samples < PROBE_SAMPLES && open + 2 <= spans.size();
+        if (looked && (++stats.samples, sample((span.a.position + span.b.position) / 2, middle)) &&
             middle.position > span.a.position && middle.position < span.b.position) {
             spans[open++] = SSpan{middle, span.b};
             spans[open++] = SSpan{span.a, middle};
             continue;
         }
-        total += ClockJumped(dc, de) ? static_cast<std::int64_t>(de) : dc;
+        if (!ClockJumped(dc, de)) {
+            total += dc;
+            continue;
+        }
+        std::int64_t across = 0;
+        const bool bridged = stats.bridges < PROBE_BRIDGES &&
+                             span.b.position - span.a.position <= std::int64_t{PROBE_BRIDGE_BYTES} &&
+                             (++stats.bridges, bridge(span.a, span.b, across));
+        total += bridged ? across : static_cast<std::int64_t>(de);
     }
     return total;
 }
@@ -175,16 +183,71 @@ Result CStreamProbe::BeginRun(bool head, std::int64_t offset) noexcept
     m_head = head;
     m_runOffset = offset;
     m_runStopped = false;
-    m_sampling = false;
+    m_look = ELook::None;
     m_stamps.BeginRun();
     return RESULT_OK;
 }
 
 void CStreamProbe::BeginSample(const SJoin& join) noexcept
 {
-    m_sampling = true;
-    m_sampleOf = join;
+    m_look = ELook::Sample;
+    m_lookOf = join;
     m_sampled = false;
+}
+
+void CStreamProbe::BeginBridge(const SJoin& join, const SProbePoint& from, const SProbePoint& to) noexcept
+{
+    m_look = ELook::Bridge;
+    m_lookOf = join;
+    m_bridge = SBridge{};
+    m_bridge.from = from;
+    m_bridge.to = to;
+    const SEntry* reference = Reference();
+    m_bridge.clock.SetFrameTicks(reference != nullptr ? static_cast<std::int64_t>(FrameTicks(*reference)) : 0);
+}
+
+bool CStreamProbe::Bridged(std::int64_t& ticks) const noexcept
+{
+    if (!m_bridge.done)
+        return false;
+    ticks = m_bridge.ticks;
+    return true;
+}
+
+bool CStreamProbe::LookAt(const SUnitInfo& unit) noexcept
+{
+    const bool ofStream = m_kind == STREAM_KIND_PROGRAM
+                              ? unit.header.streamId == m_lookOf.streamId && SubStreamOf(unit) == m_lookOf.subStreamId
+                              : unit.programNumber == m_lookOf.programNumber && unit.elementaryPid == m_lookOf.pid;
+    if (!ofStream || !HasPts(unit.header.ptsDtsFlags))
+        return true;
+    const std::int64_t position = m_runOffset + unit.position;
+    if (m_look == ELook::Sample) {
+        m_sample = SProbePoint{position, unit.header.dts, m_runOffset};
+        m_sampled = true;
+        return false;
+    }
+    // The units before `from` tell the latest picture shown before a jump
+    // right behind it; the play time counts from `from`.
+    SBridge& b = m_bridge;
+    if (!b.clock.Started())
+        b.clock.Begin(unit.header.dts, 0);
+    const std::int64_t discontinuity = unit.pcr.discontinuityPosition;
+    b.clock.Take(unit.header, position, discontinuity >= 0 ? m_runOffset + discontinuity : -1);
+    if (position >= b.from.position && !b.reached) {
+        // Begun behind the jump, the read would leave the part before it
+        // unseen.
+        const std::int64_t toFrom = PtsDistance(unit.header.dts, b.from.dts);
+        if (ClockStepJumps(toFrom))
+            return false;
+        b.reached = true;
+        b.base = b.clock.LastPlayDts() - toFrom;
+    }
+    if (position < b.to.position)
+        return true;
+    b.done = b.reached && position == b.to.position;
+    b.ticks = b.clock.LastPlayDts() - b.base;
+    return false;
 }
 
 bool CStreamProbe::Sampled(SProbePoint& point) const noexcept
@@ -218,7 +281,7 @@ Result CStreamProbe::Feed(const std::uint8_t* bytes, std::uint32_t length) noexc
     }
     if (m_head && m_kind == STREAM_KIND_UNKNOWN)
         m_kind = m_reader->Kind();
-    if (m_kind == STREAM_KIND_TS192 && !m_sampling)
+    if (m_kind == STREAM_KIND_TS192 && m_look == ELook::None)
         m_stamps.Feed(bytes, length);
     std::int32_t units = 0;
     while ((units = m_reader->NextUnits()) > 0) {
@@ -227,20 +290,11 @@ Result CStreamProbe::Feed(const std::uint8_t* bytes, std::uint32_t length) noexc
             m_runStopped = true;
             return RESULT_OK;
         }
-        if (m_sampling) {
-            const bool ofStream = m_kind == STREAM_KIND_PROGRAM
-                                      ? unit.header.streamId == m_sampleOf.streamId &&
-                                            SubStreamOf(unit) == m_sampleOf.subStreamId
-                                      : unit.programNumber == m_sampleOf.programNumber &&
-                                            unit.elementaryPid == m_sampleOf.pid;
-            if (ofStream && HasPts(unit.header.ptsDtsFlags)) {
-                m_sample = SProbePoint{m_runOffset + unit.position, unit.header.dts};
-                m_sampled = true;
-                m_runStopped = true;
-                return RESULT_OK;
-            }
-        } else {
+        if (m_look == ELook::None) {
             TakeUnit(unit);
+        } else if (!LookAt(unit)) {
+            m_runStopped = true;
+            return RESULT_OK;
         }
         m_reader->ReleaseUnit(unit);
     }
@@ -358,6 +412,10 @@ void CStreamProbe::TakeUnit(const SUnitInfo& unit) noexcept
 void CStreamProbe::NotePts(SEntry& entry, const SPesHeader& header, std::int64_t position,
                            std::int64_t discontinuity) noexcept
 {
+    // A jump of the clock plays on one frame, as soon as the headers tell it.
+    const auto frame = static_cast<std::int64_t>(FrameTicks(entry));
+    entry.headClock.SetFrameTicks(frame);
+    entry.tailClock.SetFrameTicks(frame);
     if (m_head) {
         // Play time counts from the first time stamp of the head.
         if (!entry.ptsSeen) {
@@ -380,7 +438,7 @@ void CStreamProbe::NotePts(SEntry& entry, const SPesHeader& header, std::int64_t
     if (!entry.tailSeen) {
         entry.tailSeen = true;
         entry.tailClock.Begin(header.dts, 0);
-        entry.tailFirst = SProbePoint{position, header.dts};
+        entry.tailFirst = SProbePoint{position, header.dts, m_runOffset};
         entry.tailEarliest = entry.tailLatest = entry.tailClock.Take(header, position, discontinuity);
         return;
     }
@@ -412,7 +470,10 @@ bool CStreamProbe::JoinPoints(SJoin& join) const noexcept
     if (reference == nullptr || !reference->tailSeen || !reference->headClock.Started())
         return false;
     join = SJoin{};
-    join.headLast = SProbePoint{reference->headClock.LastPosition(), reference->headClock.LastDts()};
+    // A read from the head's last unit itself is the nearest that meets
+    // it again, should the maps come in time.
+    const std::int64_t headLast = reference->headClock.LastPosition();
+    join.headLast = SProbePoint{headLast, reference->headClock.LastDts(), headLast};
     join.tailFirst = reference->tailFirst;
     const std::int64_t bytes = join.headLast.position - reference->headFirstPosition;
     const std::int64_t ticks = reference->headClock.LastPlayDts() - reference->headFirstPlayDts;
@@ -429,31 +490,9 @@ void CStreamProbe::ReadHeaders(SEntry& entry, const SUnitInfo& unit) noexcept
     if (unit.payload == nullptr || unit.payloadLength == 0)
         return;
     if (entry.category == VSK_PROBE_STREAM_VIDEO) {
-        if (entry.videoSearch == EVideoSearch::Complete)
-            return;
-        const bool mpeg = entry.codec == VSK_PROBE_CODEC_MPEG2_VIDEO || entry.codec == VSK_PROBE_CODEC_UNKNOWN;
-        if (mpeg) {
-            SVideoFacts facts;
-            const EVideoSearch found = FindMpegVideoFacts(unit.payload, unit.payloadLength, facts);
-            if (found == EVideoSearch::Complete ||
-                (found == EVideoSearch::HeaderOnly && entry.videoSearch == EVideoSearch::None)) {
-                entry.video = facts;
-                entry.videoSearch = found;
-                entry.codec = VSK_PROBE_CODEC_MPEG2_VIDEO;
-            }
-        }
-        // A program stream's video may be AVC: looked for while nothing of
-        // MPEG video was found.
-        const bool avc = entry.codec == VSK_PROBE_CODEC_AVC ||
-                         (entry.codec == VSK_PROBE_CODEC_UNKNOWN && m_kind == STREAM_KIND_PROGRAM);
-        if (avc) {
-            SVideoFacts facts;
-            if (FindAvcVideoFacts(unit.payload, unit.payloadLength, facts)) {
-                entry.video = facts;
-                entry.videoSearch = EVideoSearch::Complete;
-                entry.codec = VSK_PROBE_CODEC_AVC;
-            }
-        }
+        if (entry.videoSearch != EVideoSearch::Complete)
+            ReadVideoFacts(entry, unit);
+        ReadPictures(entry, unit);
         return;
     }
     if (entry.category != VSK_PROBE_STREAM_AUDIO || entry.audioFound)
@@ -462,6 +501,43 @@ void CStreamProbe::ReadHeaders(SEntry& entry, const SUnitInfo& unit) noexcept
         entry.audioFound = FindAc3Facts(unit.payload, unit.payloadLength, entry.audio);
     else if (entry.codec == VSK_PROBE_CODEC_MPEG_AUDIO)
         entry.audioFound = FindMpegAudioFacts(unit.payload, unit.payloadLength, entry.audio);
+}
+
+void CStreamProbe::ReadVideoFacts(SEntry& entry, const SUnitInfo& unit) noexcept
+{
+    const bool mpeg = entry.codec == VSK_PROBE_CODEC_MPEG2_VIDEO || entry.codec == VSK_PROBE_CODEC_UNKNOWN;
+    if (mpeg) {
+        SVideoFacts facts;
+        const EVideoSearch found = FindMpegVideoFacts(unit.payload, unit.payloadLength, facts);
+        if (found == EVideoSearch::Complete ||
+            (found == EVideoSearch::HeaderOnly && entry.videoSearch == EVideoSearch::None)) {
+            entry.video = facts;
+            entry.videoSearch = found;
+            entry.codec = VSK_PROBE_CODEC_MPEG2_VIDEO;
+        }
+    }
+    // A program stream's video may be AVC: looked for while nothing of
+    // MPEG video was found.
+    const bool avc = entry.codec == VSK_PROBE_CODEC_AVC ||
+                     (entry.codec == VSK_PROBE_CODEC_UNKNOWN && m_kind == STREAM_KIND_PROGRAM);
+    if (avc) {
+        SVideoFacts facts;
+        if (FindAvcVideoFacts(unit.payload, unit.payloadLength, facts)) {
+            entry.video = facts;
+            entry.videoSearch = EVideoSearch::Complete;
+            entry.codec = VSK_PROBE_CODEC_AVC;
+        }
+    }
+}
+
+void CStreamProbe::ReadPictures(SEntry& entry, const SUnitInfo& unit) noexcept
+{
+    // Once a sequence is known progressive, or a picture is not, the
+    // pictures have nothing more to tell.
+    if (entry.codec != VSK_PROBE_CODEC_MPEG2_VIDEO || entry.pictures.progressiveFrames != entry.pictures.pictures ||
+        (entry.videoSearch == EVideoSearch::Complete && entry.video.progressive != 0))
+        return;
+    CountMpegPictures(unit.payload, unit.payloadLength, entry.pictures);
 }
 
 void CStreamProbe::ListMappedStreams() noexcept
@@ -526,8 +602,8 @@ void CStreamProbe::TakeUnfinishedUnits() noexcept
 std::uint64_t CStreamProbe::FrameTicks(const SEntry& entry) noexcept
 {
     if (entry.category == VSK_PROBE_STREAM_VIDEO && entry.video.frameRateNumerator != 0)
-        return (PTS_CLOCK_HZ * entry.video.frameRateDenominator + entry.video.frameRateNumerator / 2) /
-               entry.video.frameRateNumerator;
+        return static_cast<std::uint64_t>(
+            FrameTicksOfRate(entry.video.frameRateNumerator, entry.video.frameRateDenominator));
     if (entry.category == VSK_PROBE_STREAM_AUDIO && entry.audioFound && entry.audio.samplingRate != 0)
         return PTS_CLOCK_HZ * entry.audio.samplesPerFrame / entry.audio.samplingRate;
     return 0;
@@ -557,7 +633,11 @@ void CStreamProbe::FillStream(const SEntry& entry, SVskProbeStream& out) const n
         out.sampleAspectDenominator = v.sampleAspectDenominator;
         out.profile = v.profile;
         out.level = v.level;
-        out.progressive = v.progressive;
+        const SMpegPictureCount& pictures = entry.pictures;
+        const bool progressiveFrames =
+            entry.codec == VSK_PROBE_CODEC_MPEG2_VIDEO && pictures.pictures != 0 &&
+            pictures.progressiveFrames == pictures.pictures;
+        out.progressive = v.progressive != 0 || progressiveFrames ? 1 : 0;
         out.aspectRatioCode = v.aspectRatioCode;
         stated = v.bitRate;
     } else if (entry.category == VSK_PROBE_STREAM_AUDIO && entry.audioFound) {
@@ -690,12 +770,14 @@ std::int32_t ProbeStreamFile(const wchar_t* path, SVskStreamProbe* probe, SProbe
                 return result;
             CStreamProbe::SJoin join;
             if (prober->JoinPoints(join) && join.bytesPerTick > 0) {
-                const auto sample = [&](std::int64_t from, SProbePoint& point) noexcept {
+                // Reads at most `limit` bytes from `from`, or until the look
+                // `begin` starts has ended.
+                const auto look = [&](std::int64_t from, std::uint64_t limit, auto begin) noexcept {
                     if (!file.Seek(from) || prober->BeginRun(false, from) != RESULT_OK)
                         return false;
-                    prober->BeginSample(join);
+                    begin();
                     std::uint64_t done = 0;
-                    while (done < PROBE_SAMPLE_BYTES && !prober->Sampled(point)) {
+                    while (done < limit && !prober->LookEnded()) {
                         const std::int64_t got = file.Read(buffer.get(), PROBE_READ_SIZE);
                         if (got <= 0)
                             break;
@@ -704,10 +786,23 @@ std::int32_t ProbeStreamFile(const wchar_t* path, SVskStreamProbe* probe, SProbe
                         prober->Feed(buffer.get(), static_cast<std::uint32_t>(got));
                     }
                     prober->EndRun(false);
-                    return prober->Sampled(point);
+                    return true;
+                };
+                const auto sample = [&](std::int64_t from, SProbePoint& point) noexcept {
+                    return look(from, PROBE_SAMPLE_BYTES, [&]() noexcept { prober->BeginSample(join); }) &&
+                           prober->Sampled(point);
+                };
+                // From a little before where `from` was found, up to the unit
+                // `to` and, as a video unit completes only when the next one
+                // starts, a sample's worth behind it.
+                const auto bridge = [&](const SProbePoint& from, const SProbePoint& to, std::int64_t& ticks) noexcept {
+                    const std::int64_t start = std::max<std::int64_t>(0, from.origin - PROBE_BRIDGE_LEAD_BYTES);
+                    const auto limit = static_cast<std::uint64_t>(to.position - start) + PROBE_SAMPLE_BYTES;
+                    return look(start, limit, [&]() noexcept { prober->BeginBridge(join, from, to); }) &&
+                           prober->Bridged(ticks);
                 };
                 prober->SetMiddleTicks(
-                    MiddleTicks(join.headLast, join.tailFirst, join.bytesPerTick, sample, counted.samples));
+                    MiddleTicks(join.headLast, join.tailFirst, join.bytesPerTick, sample, bridge, counted));
             }
         }
         prober->Report(size, *report);

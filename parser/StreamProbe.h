@@ -17,7 +17,10 @@
 //   as AAC or AC-3 under stream_type 0x06 with a descriptor, are not listed;
 // - the stream facts: the first sequence header with its extension, AVC
 //   sequence parameter set, AC-3 sync frame or MPEG audio header found in a
-//   stream's units (head first, then tail);
+//   stream's units (head first, then tail). MPEG-2 video counts as
+//   progressive when its sequence says so, or when every picture coding
+//   extension read (head and tail) marks a progressive frame: DVD encoders
+//   mark the sequence interlaced whatever they code;
 // - bit rates: what the headers state (MPEG video bit_rate_value x 400
 //   unless 0x3FFFF, which states none; the AVC VUI's HRD bit rate; the audio
 //   frame header's rate), else the rate measured over the head read: the
@@ -45,12 +48,24 @@
 //   halved again, at most PROBE_SAMPLES times in all, down to halves of
 //   PROBE_SHORTEST_SPAN bytes. A shortest half whose clock steps
 //   back more than a second, or forward more than four times its bytes'
-//   time and five seconds, holds a jump: it counts as its bytes' time at
-//   the head's rate; every other half as its clock says. So two recordings
-//   end to end last as long as both together, and a clean recording whose
-//   rate varies only costs the samples. A step of the clock too small to
-//   tell from the bytes (under five seconds) in the part not read, or a
-//   discontinuity_indicator there, counts as the clock says.
+//   time and five seconds, holds a jump. It is read through, from
+//   PROBE_BRIDGE_LEAD_BYTES before where the read that found its first unit
+//   began, and counts as the play clock counts it there, as if the whole
+//   file had been read. Through, because a new reader of a transport stream
+//   meets no unit before the maps, which may come a megabyte behind a
+//   recording's start: only a reader that crosses the jump sees the first
+//   pictures behind it, and the bytes' time of a recording's start, with
+//   its large pictures, is far from its play time. From before the first
+//   unit, so the pictures decoded before it but shown after it are seen.
+//   At most PROBE_BRIDGES halves are read through, each at most
+//   PROBE_BRIDGE_BYTES long; one that cannot be (too long, one too many,
+//   or no unit before the jump seen) counts as its bytes' time at the
+//   head's rate. Every other
+//   half counts as its clock says. So recordings end to end last as long as
+//   all of them together, and a clean recording whose rate varies only
+//   costs the samples. A step of the clock too small to tell from the bytes
+//   (under five seconds) in the part not read, or a discontinuity_indicator
+//   there, counts as the clock says.
 #pragma once
 
 #include "ArrivalStamps.h"
@@ -75,6 +90,9 @@ inline constexpr std::uint32_t PROBE_READ_SIZE = 0x10000;
 inline constexpr std::uint32_t PROBE_SAMPLE_BYTES = 2 * 1024 * 1024;
 inline constexpr std::uint32_t PROBE_SAMPLES = 24;
 inline constexpr std::uint32_t PROBE_SHORTEST_SPAN = 256 * 1024;
+inline constexpr std::uint32_t PROBE_BRIDGES = 4;
+inline constexpr std::uint32_t PROBE_BRIDGE_BYTES = 4 * 1024 * 1024;
+inline constexpr std::int64_t PROBE_BRIDGE_LEAD_BYTES = 1024 * 1024;
 // Streams followed in all; the report holds the first VSK_PROBE_MAX_STREAMS.
 inline constexpr std::uint32_t PROBE_STREAMS_FOLLOWED = 2 * VSK_PROBE_MAX_STREAMS;
 
@@ -84,15 +102,19 @@ struct SProbeStats {
     std::uint64_t headBytes = 0;
     // Where the tail read began; -1 when there was none.
     std::int64_t tailOffset = -1;
-    // Samples read between the head and the tail.
+    // Samples read between the head and the tail, and reads across a jump
+    // there.
     std::uint32_t samples = 0;
+    std::uint32_t bridges = 0;
 };
 
-// A unit of the stream the duration is taken from: where it starts and its
-// decoding time.
+// A unit of the stream the duration is taken from: where it starts, its
+// decoding time, and where the read that found it began (a read from there
+// meets it again).
 struct SProbePoint {
     std::int64_t position = 0;
     std::uint64_t dts = 0;
+    std::int64_t origin = 0;
 };
 
 class CStreamProbe
@@ -134,11 +156,16 @@ public:
     // The play time between those two decoding times; unless set, the clock
     // between them.
     void SetMiddleTicks(std::int64_t ticks) noexcept;
-    // The first unit at or behind the reader's start that JoinPoints' stream
-    // carries, from a sampling read (BeginRun(false, offset), Feed); false
-    // while none was met.
-    bool Sampled(SProbePoint& point) const noexcept;
+    // Looks into the part between the head and the tail at JoinPoints'
+    // stream, after BeginRun(false, offset): a sample finds the first unit
+    // at or behind the reader's start; a bridge the play time from `from`'s
+    // decoding time to `to`'s over the units between them, read from
+    // from.origin. Feed until LookEnded; false while nothing was found.
     void BeginSample(const SJoin& join) noexcept;
+    void BeginBridge(const SJoin& join, const SProbePoint& from, const SProbePoint& to) noexcept;
+    bool LookEnded() const noexcept { return m_runStopped; }
+    bool Sampled(SProbePoint& point) const noexcept;
+    bool Bridged(std::int64_t& ticks) const noexcept;
     // The facts gathered, for a file of fileSize bytes.
     void Report(std::int64_t fileSize, SVskStreamProbe& probe) const noexcept;
 
@@ -156,6 +183,7 @@ private:
         std::uint32_t codec = VSK_PROBE_CODEC_UNKNOWN;
         EVideoSearch videoSearch = EVideoSearch::None;
         SVideoFacts video;
+        SMpegPictureCount pictures;
         bool audioFound = false;
         SAudioFacts audio;
         // Rate measurement (head read): bytes up to the last timed unit and
@@ -181,6 +209,8 @@ private:
     };
 
     void TakeUnit(const SUnitInfo& unit) noexcept;
+    // A unit met while looking into the part between; false ends the look.
+    bool LookAt(const SUnitInfo& unit) noexcept;
     SEntry* FindTransportEntry(std::uint32_t programNumber, std::uint32_t pid) noexcept;
     SEntry* FindProgramStreamEntry(std::uint32_t streamId, std::uint32_t subStreamId) noexcept;
     SEntry* AddEntry() noexcept;
@@ -189,6 +219,8 @@ private:
     // The time stamps of the units the data ended in.
     void TakeUnfinishedUnits() noexcept;
     void ReadHeaders(SEntry& entry, const SUnitInfo& unit) noexcept;
+    void ReadVideoFacts(SEntry& entry, const SUnitInfo& unit) noexcept;
+    void ReadPictures(SEntry& entry, const SUnitInfo& unit) noexcept;
     void NotePts(SEntry& entry, const SPesHeader& header, std::int64_t position, std::int64_t discontinuity) noexcept;
     // The entry the duration is taken from, or null.
     const SEntry* Reference() const noexcept;
@@ -204,11 +236,24 @@ private:
     // the reference stream, when looked into.
     bool m_middleSet = false;
     std::int64_t m_middleTicks = 0;
-    // A sampling read: the stream it looks for and what it found.
-    bool m_sampling = false;
-    SJoin m_sampleOf;
+    // A look into the part between: the stream it looks at and what it
+    // found.
+    enum class ELook { None, Sample, Bridge };
+    ELook m_look = ELook::None;
+    SJoin m_lookOf;
     bool m_sampled = false;
     SProbePoint m_sample;
+    struct SBridge {
+        SProbePoint from;
+        SProbePoint to;
+        CPlayClock clock;
+        // `from` or the first unit behind it was met: the play time there.
+        bool reached = false;
+        std::int64_t base = 0;
+        bool done = false;
+        std::int64_t ticks = 0;
+    };
+    SBridge m_bridge;
     bool m_runStopped = false;
     bool m_headDone = false;
     std::uint32_t m_kind = 0;

@@ -5,6 +5,7 @@
 #include "StreamSet.h"
 #include "TransportStream.h"
 #include "UnitInfo.h"
+#include "VideoHeaders.h"
 #include "VskMpegParser.h"
 
 #include "platform/file.h"
@@ -41,11 +42,28 @@ std::uint32_t StreamOf(const SUnitInfo& unit) noexcept
     return unit.kind == STREAM_KIND_PROGRAM ? unit.header.streamId : unit.elementaryPid;
 }
 
+// One frame of a video unit's stream, from the sequence header or parameter
+// set it carries; 0 without one.
+std::int64_t FrameTicksOfUnit(const SUnitInfo& unit) noexcept
+{
+    const bool programStream = unit.kind == STREAM_KIND_PROGRAM;
+    SVideoFacts facts;
+    if ((programStream || unit.streamType != 0x1B) &&
+        FindMpegVideoFacts(unit.payload, unit.payloadLength, facts) != EVideoSearch::None)
+        return FrameTicksOfRate(facts.frameRateNumerator, facts.frameRateDenominator);
+    if ((programStream || unit.streamType == 0x1B) && FindAvcVideoFacts(unit.payload, unit.payloadLength, facts))
+        return FrameTicksOfRate(facts.frameRateNumerator, facts.frameRateDenominator);
+    return 0;
+}
+
 struct SPassRequest {
     // The start pass takes the first unit; a seek pass the unit before the
     // first one beyond targetTicks of play time.
     bool startPass = true;
     std::uint64_t firstPts = 0;
+    // One frame of the compared stream, as its first unit tells it (0:
+    // unknown): the play time across a jump of the clock.
+    std::int64_t frameTicks = 0;
     std::int64_t targetTicks = 0;
     // The compared stream (StreamOf), set for seek passes.
     std::uint32_t stream = 0;
@@ -71,6 +89,7 @@ struct SPassOutcome {
     std::int64_t playTicks = 0;
     std::int64_t position = 0;
     std::uint32_t stream = 0;
+    std::int64_t frameTicks = 0;
     // The first unit of a seek pass was already beyond the target.
     bool overshot = false;
     // The data read could not be told to be any kind of stream.
@@ -97,6 +116,7 @@ std::int64_t PlayTime(const SPassRequest& request, const SUnitInfo& unit, std::i
                       SPassOutcome& out) noexcept
 {
     if (!out.clock.Started()) {
+        out.clock.SetFrameTicks(request.frameTicks);
         out.clock.Begin(request.firstPts, 0);
         if (out.offset > 0 && out.fileSize > 0) {
             const double share = static_cast<double>(out.offset + position) / static_cast<double>(out.fileSize);
@@ -119,6 +139,7 @@ bool Compare(const SPassRequest& request, const SUnitInfo& unit, std::int64_t po
         out.pts = unit.header.pts;
         out.position = absolute;
         out.stream = StreamOf(unit);
+        out.frameTicks = FrameTicksOfUnit(unit);
         return true;
     }
     if (StreamOf(unit) != request.stream)
@@ -371,6 +392,7 @@ std::int32_t FindTimeSeekPosition(const wchar_t* path, std::uint32_t durationMs,
         request.startPass = false;
         request.firstPts = first.pts;
         request.stream = first.stream;
+        request.frameTicks = first.frameTicks;
         request.targetTicks = static_cast<std::int64_t>(std::uint64_t{timeMs} * PTS_TICKS_PER_MS);
         request.durationMs = durationMs;
         request.timeMs = timeMs;

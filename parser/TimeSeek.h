@@ -39,7 +39,9 @@
 // distance from the first unit's, for as long as the clock runs on; across
 // a jump between consecutive compared units it goes on as CPlayClock counts
 // it (a step back of more than a second, forward of more than five, or a
-// discontinuity_indicator on the program's PCR PID). A seek pass that
+// discontinuity_indicator on the program's PCR PID), one frame on, the frame
+// as the sequence header or parameter set of the start pass's unit states
+// it, as the probe takes it from the stream's headers. A seek pass that
 // begins behind a jump it cannot see (the first unit it meets lies more
 // than CLOCK_STEP_BACK_TICKS before the file's first unit, or its play time
 // trails the proportional time of its position, size / duration, by more

@@ -13,6 +13,10 @@ namespace {
 constexpr std::uint32_t PACKET_BUFFER_MARGIN = 520;
 // A tail this short is moved to the front before every append.
 constexpr std::size_t EAGER_COMPACT_TAIL = 4096;
+// The packet buffer's first block: one 64 KiB read, as the time seek makes
+// them. Allocating the whole capacity up front cost every reader (a seek
+// pass, a probe's sample) megabytes it never touched.
+constexpr std::uint32_t PACKET_BUFFER_FIRST_BLOCK = 0x10000;
 
 template <class T>
 std::unique_ptr<T> MakeSection() noexcept
@@ -80,7 +84,8 @@ Result CTransportStream::Prepare(std::uint32_t historyMode, std::uint32_t select
     m_slotsReserved = 0;
     m_private = SPrivateUnit{};
 
-    const Result prepared = m_reader.Prepare(PacketBufferCapacity(profileLevel, bufferSize), prefix);
+    m_capacity = PacketBufferCapacity(profileLevel, bufferSize);
+    const Result prepared = m_reader.Prepare(std::min(m_capacity, PACKET_BUFFER_FIRST_BLOCK), prefix);
     if (prepared != RESULT_OK)
         return prepared;
     // The first packet is taken only from a run of packets: the data may
@@ -113,8 +118,17 @@ Result CTransportStream::Append(const std::uint8_t* bytes, std::uint32_t length)
     // at once, so the same few pages are used again and again instead of the
     // whole buffer passing through the cache; a long one only when the bytes
     // would not fit behind it.
-    if (m_reader.FreeSpace() < length || m_reader.Remaining() <= EAGER_COMPACT_TAIL)
+    if (FreeSpace() < length || m_reader.Remaining() <= EAGER_COMPACT_TAIL)
         m_reader.Compact();
+    // Twice the block, up to the capacity; more only for bytes that do not
+    // fit even then.
+    const std::uint64_t needed = std::uint64_t{m_reader.Used()} + length;
+    if (needed > m_reader.Capacity()) {
+        const std::uint64_t grown =
+            std::max(needed, std::min<std::uint64_t>(m_capacity, 2 * std::uint64_t{m_reader.Capacity()}));
+        if (grown > std::numeric_limits<std::uint32_t>::max() || m_reader.Grow(static_cast<std::uint32_t>(grown)) == 0)
+            return ResultAppendFailed;
+    }
     if (m_reader.Append(bytes, length) != length)
         return ResultAppendFailed;
     return RESULT_OK;
@@ -652,21 +666,33 @@ Result CTransportStream::TakePmtWhileRunning(std::uint32_t assembler) noexcept
     return m_programs[assembler].assembling->Prepare(PMT_CAPACITY);
 }
 
+CTransportStream::SPidRoute& CTransportStream::ClaimRoute(std::uint16_t pid) noexcept
+{
+    SPidRoute& route = m_routes[pid & (PID_COUNT - 1)];
+    if (route.role == ROUTE_NONE && route.pcr == 0)
+        m_routedPids[m_routedCount++] = static_cast<std::uint16_t>(pid & (PID_COUNT - 1));
+    return route;
+}
+
 void CTransportStream::RebuildRoutes() noexcept
 {
-    m_routes.fill(SPidRoute{});
+    // Every routed PID was noted once, when its route left the default: at
+    // most PID_COUNT of them.
+    for (std::uint32_t i = 0; i < m_routedCount; ++i)
+        m_routes[m_routedPids[i]] = SPidRoute{};
+    m_routedCount = 0;
     // The fixed PIDs come first, then the PIDs the association section
     // lists, then the elementary PIDs in program and stream order: the first
     // claim on a PID wins.
-    m_routes[PID_PAT].role = ROUTE_PAT;
-    m_routes[PID_CAT].role = ROUTE_CAT;
-    m_routes[PID_DIT].role = ROUTE_DIT;
-    m_routes[PID_SIT].role = ROUTE_SIT;
-    m_routes[PID_NULL].role = ROUTE_NULL;
+    ClaimRoute(PID_PAT).role = ROUTE_PAT;
+    ClaimRoute(PID_CAT).role = ROUTE_CAT;
+    ClaimRoute(PID_DIT).role = ROUTE_DIT;
+    ClaimRoute(PID_SIT).role = ROUTE_SIT;
+    ClaimRoute(PID_NULL).role = ROUTE_NULL;
     if (m_state == DEMUX_PAT_PENDING)
         return;
     for (std::uint32_t i = 0; i < m_programs.size(); ++i) {
-        SPidRoute& route = m_routes[m_programs[i].pid & (PID_COUNT - 1)];
+        SPidRoute& route = ClaimRoute(m_programs[i].pid);
         if (route.role == ROUTE_NONE) {
             route.role = ROUTE_MAP;
             route.program = static_cast<std::uint16_t>(i);
@@ -683,7 +709,7 @@ void CTransportStream::RebuildRoutes() noexcept
         const auto streams = program.active->Streams();
         const std::uint32_t routed = program.streams.Built() ? program.streams.StreamCount() : 0;
         for (std::uint32_t s = 0; s < streams.size() && s < routed; ++s) {
-            SPidRoute& route = m_routes[streams[s].elementaryPid & (PID_COUNT - 1)];
+            SPidRoute& route = ClaimRoute(streams[s].elementaryPid);
             if (route.role == ROUTE_NONE) {
                 route.role = ROUTE_ELEMENTARY;
                 route.program = static_cast<std::uint16_t>(i);
@@ -691,7 +717,7 @@ void CTransportStream::RebuildRoutes() noexcept
             }
         }
         if (program.pcrPid < PID_COUNT)
-            m_routes[program.pcrPid].pcr = 1;
+            ClaimRoute(static_cast<std::uint16_t>(program.pcrPid)).pcr = 1;
     }
 }
 

@@ -106,10 +106,13 @@ public:
     std::uint32_t HistoryMode() const noexcept { return m_historyMode; }
     std::uint32_t SelectionMode() const noexcept { return m_selectionMode; }
     std::uint32_t VideoBufferBytes() const noexcept { return m_videoBufferSize; }
-    // Bytes not yet processed, and room behind them.
+    // Bytes not yet processed, and room behind them. The packet buffer's
+    // memory grows on demand up to its capacity: a reader that is fed a
+    // piece at a time and compacts as it goes (the time seek, the probe)
+    // never needs more than a few pieces of it.
     std::uint32_t Buffered() const noexcept { return static_cast<std::uint32_t>(m_reader.Remaining()); }
-    std::uint32_t FreeSpace() const noexcept { return m_reader.FreeSpace(); }
-    std::uint32_t Capacity() const noexcept { return m_reader.Capacity(); }
+    std::uint32_t FreeSpace() const noexcept { return m_capacity > m_reader.Used() ? m_capacity - m_reader.Used() : 0; }
+    std::uint32_t Capacity() const noexcept { return m_capacity; }
     const CTSHeader& PacketReader() const noexcept { return m_reader; }
 
     std::uint32_t State() const noexcept { return m_state; }
@@ -207,7 +210,14 @@ private:
     // entry listing the PID, else the one whose program_number it carries.
     bool FindPmtOwner(std::uint16_t pid, std::uint16_t programNumber, std::uint32_t& owner) const noexcept;
     void CompleteStartup() noexcept;
+    // Rebuilds the route table from the association section and the maps in
+    // force. Only the routes set before are cleared: a stream whose maps
+    // change often (every version a new one) would otherwise clear all
+    // 8,192 of them for each.
     void RebuildRoutes() noexcept;
+    // The route of a PID for RebuildRoutes to set, noted to be cleared next
+    // time.
+    SPidRoute& ClaimRoute(std::uint16_t pid) noexcept;
     void UpdatePcr(std::uint16_t pid) noexcept;
     // A discontinuity information packet: see the header.
     void TakeDiscontinuity() noexcept;
@@ -227,6 +237,7 @@ private:
     Result ReserveSlots(std::uint32_t streams) noexcept;
 
     CTSHeader m_reader;
+    std::uint32_t m_capacity = 0;
     std::uint32_t m_historyMode = 0;
     std::uint32_t m_selectionMode = 0;
     std::uint32_t m_videoBufferSize = 0;
@@ -244,6 +255,9 @@ private:
     std::unique_ptr<CSISection> m_sitActive;
     std::vector<SProgram> m_programs;
     std::array<SPidRoute, PID_COUNT> m_routes{};
+    // The PIDs whose routes are set, each once.
+    std::array<std::uint16_t, PID_COUNT> m_routedPids{};
+    std::uint32_t m_routedCount = 0;
     SAnomalyRecord m_anomalies;
 
     // The streams whose assembler holds a complete unit (at most one each),

@@ -312,6 +312,27 @@ EVideoSearch FindMpegVideoFacts(const std::uint8_t* payload, std::size_t length,
     return found;
 }
 
+void CountMpegPictures(const std::uint8_t* payload, std::size_t length, SMpegPictureCount& count) noexcept
+{
+    if (payload == nullptr)
+        return;
+    // From the start code: the identifier and four f_codes, intra_dc_precision
+    // and picture_structure, six flags, repeat_first_field, chroma_420_type,
+    // then progressive_frame in the first bit of the ninth byte.
+    constexpr std::size_t EXTENSION_BYTES = 9;
+    for (std::size_t at = FindStartCodePrefix(payload, length, 0); at != NOT_FOUND;
+         at = FindStartCodePrefix(payload, length, at + 3)) {
+        if (at + EXTENSION_BYTES > length || payload[at + 3] != MPEG_VIDEO_EXTENSION_START_CODE ||
+            (payload[at + 4] >> 4) != MPEG_VIDEO_PICTURE_CODING_EXTENSION_ID)
+            continue;
+        if ((payload[at + 6] & 0x03u) == 0)
+            continue;
+        ++count.pictures;
+        if ((payload[at + 8] & 0x80u) != 0)
+            ++count.progressiveFrames;
+    }
+}
+
 std::size_t RemoveEmulationPrevention(const std::uint8_t* nal, std::size_t length, std::uint8_t* out,
                                       std::size_t capacity) noexcept
 {

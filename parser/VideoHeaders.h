@@ -1,6 +1,7 @@
 // The facts of a video stream as its own headers state them: the MPEG-1/2
-// sequence header with the MPEG-2 sequence extension, and the AVC sequence
-// parameter set with its VUI. Each parser takes the bytes behind the start
+// sequence header with the MPEG-2 sequence extension and the picture coding
+// extensions of its pictures, and the AVC sequence parameter set with its
+// VUI. Each parser takes the bytes behind the start
 // code (and, for AVC, behind the NAL unit header, emulation prevention
 // removed), reads only inside them and refuses values the syntax forbids, so
 // any bytes may be handed to it. The Find functions look for the headers in
@@ -47,6 +48,7 @@ void ReduceFraction(std::uint64_t a, std::uint64_t b, std::uint32_t& numerator, 
 inline constexpr std::uint8_t MPEG_VIDEO_SEQUENCE_HEADER_CODE = 0xB3;
 inline constexpr std::uint8_t MPEG_VIDEO_EXTENSION_START_CODE = 0xB5;
 inline constexpr std::uint8_t MPEG_VIDEO_SEQUENCE_EXTENSION_ID = 1;
+inline constexpr std::uint8_t MPEG_VIDEO_PICTURE_CODING_EXTENSION_ID = 8;
 // bit_rate_value of a stream that states no rate: MPEG-1's mark of variable
 // rate, which encoders also write into MPEG-2 headers when no maximum rate
 // was set.
@@ -96,6 +98,19 @@ enum class EVideoSearch
     Complete,    // a sequence header and what follows it
 };
 EVideoSearch FindMpegVideoFacts(const std::uint8_t* payload, std::size_t length, SVideoFacts& facts) noexcept;
+
+// What the picture coding extensions say of the pictures: a sequence not
+// marked progressive_sequence may still hold progressive frames only (film,
+// and encoders that mark every picture progressive_frame), and only the
+// pictures tell.
+struct SMpegPictureCount {
+    std::uint32_t pictures = 0;
+    std::uint32_t progressiveFrames = 0;
+};
+// Adds the picture coding extensions in the payload of one PES unit. One
+// that the payload's end cuts, or whose picture_structure is the reserved 0,
+// is not counted.
+void CountMpegPictures(const std::uint8_t* payload, std::size_t length, SMpegPictureCount& count) noexcept;
 
 // --- AVC (ITU-T H.264) ---
 

@@ -86,6 +86,8 @@ TEST(PacketBufferTest, AppendCompactsInsteadOfGrowing)
         ASSERT_LT(run.demux.Buffered(), 188u);
     }
     EXPECT_EQ(run.demux.Capacity(), capacity);
+    // Of the capacity only what the pieces need is ever held in memory.
+    EXPECT_LE(run.demux.PacketReader().Capacity(), 2u * 65536);
     EXPECT_EQ(run.demux.PacketReader().CursorPosition(), bytes.size() / 188 * 188);
     EXPECT_EQ(run.demux.Append(nullptr, 10), ResultAppendFailed);
     EXPECT_EQ(run.demux.Append(nullptr, 0), RESULT_OK);
@@ -809,6 +811,46 @@ TEST(TableTest, ANewMapVersionRedirectsPidsAndRebuildsOnlyChangedStreamSets)
     EXPECT_EQ(run.demux.ActivePmt(0)->EsInfoLength(0), 3u);
     EXPECT_TRUE(run.demux.FindElementaryStream(0x202, program, stream));
     EXPECT_EQ(run.demux.Anomalies().count, 0u);
+}
+
+// Version after version moves both streams and the clock reference to PIDs
+// of their own: only those of the version in force lead anywhere.
+TEST(TableTest, OnlyThePidsOfTheMapInForceAreRouted)
+{
+    constexpr std::uint16_t VERSIONS = 40;
+    const auto map = [](std::uint16_t version) {
+        vsktest::PmtParams pmt = SimplePmt(1, static_cast<std::uint8_t>(version % 32));
+        pmt.streams[0].pid = static_cast<std::uint16_t>(0x300 + 3 * version);
+        pmt.streams[1].pid = static_cast<std::uint16_t>(0x301 + 3 * version);
+        pmt.pcrPid = static_cast<std::uint16_t>(0x302 + 3 * version);
+        return pmt;
+    };
+    vsktest::CTsStreamBuilder b;
+    b.Add(Pat({{1, PMT_PID}}));
+    std::vector<std::size_t> last;
+    for (std::uint16_t v = 0; v < VERSIONS; ++v) {
+        b.Add(Pmt(PMT_PID, map(v)));
+        // A clock reference on this version's PCR PID and on the last one's.
+        if (v > 0)
+            b.Add(PcrOnly(map(v - 1).pcrPid, 1000 + v));
+        last.push_back(b.Add(PcrOnly(map(v).pcrPid, 2000 + v)));
+    }
+    CDemuxRun run;
+    run.Append(b.Bytes());
+    std::uint32_t program = 0;
+    std::uint32_t stream = 0;
+    for (std::uint16_t v = 0; v < VERSIONS; ++v) {
+        SCOPED_TRACE(v);
+        while (run.demux.PacketReader().CursorPosition() < b.UnitOffset(last[v]) + 188)
+            ASSERT_EQ(run.Step(), RESULT_OK);
+        EXPECT_EQ(run.demux.Pcr(0)->base, 2000u + v);
+        for (std::uint16_t u = 0; u < VERSIONS; ++u) {
+            const vsktest::PmtParams other = map(u);
+            EXPECT_EQ(run.demux.FindElementaryStream(other.streams[0].pid, program, stream), u == v);
+            EXPECT_EQ(run.demux.FindElementaryStream(other.streams[1].pid, program, stream), u == v);
+        }
+        EXPECT_TRUE(run.demux.IsMapPid(PMT_PID));
+    }
 }
 
 TEST(TableTest, TheAssemblerOfANewVersionStartsAfresh)

@@ -117,6 +117,22 @@ Bytes SequenceExtension(const SSequenceExtension& p)
     return out;
 }
 
+Bytes PictureCodingExtension(const SPictureCodingExtension& p)
+{
+    CBitWriter w;
+    w.Put(p.extensionId, 4).Put(p.fCodes, 16).Put(p.intraDcPrecision, 2).Put(p.pictureStructure, 2);
+    // frame_pred_frame_dct, concealment_motion_vectors, q_scale_type,
+    // intra_vlc_format, alternate_scan.
+    w.Put(p.topFieldFirst, 1).Put(1, 1).Put(0, 1).Put(0, 1).Put(0, 1).Put(0, 1);
+    // chroma_420_type, in 4:2:0 the same as progressive_frame, which
+    // follows; composite_display_flag 0.
+    w.Put(p.repeatFirstField, 1).Put(p.progressiveFrame, 1).Put(p.progressiveFrame, 1).Put(0, 1);
+    AlignWithZeros(w);
+    Bytes out = StartCode(0xB5);
+    Append(out, w.Take());
+    return out;
+}
+
 Bytes SpsRbsp(const SSps& p)
 {
     CBitWriter w;

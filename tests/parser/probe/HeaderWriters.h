@@ -1,6 +1,6 @@
 // Elementary-stream headers written field by field from the syntax tables of
-// the standards, for the probe's tests: MPEG-1/2 video sequence header and
-// sequence extension, AVC sequence parameter set with VUI (emulation
+// the standards, for the probe's tests: MPEG-1/2 video sequence header,
+// sequence extension and picture coding extension, AVC sequence parameter set with VUI (emulation
 // prevention inserted), AC-3 sync frames and MPEG audio frames. Every field
 // is the test's to set, forbidden values included.
 #pragma once
@@ -55,6 +55,18 @@ struct SSequenceExtension {
 };
 // From 00 00 01 B5 on.
 Bytes SequenceExtension(const SSequenceExtension& p);
+
+struct SPictureCodingExtension {
+    std::uint32_t extensionId = 8;
+    std::uint32_t fCodes = 0xFFFF;  // f_code[0][0] to f_code[1][1], 4 bits each
+    std::uint32_t intraDcPrecision = 0;
+    std::uint32_t pictureStructure = 3;  // 1 top field, 2 bottom field, 3 frame
+    std::uint32_t topFieldFirst = 1;
+    std::uint32_t repeatFirstField = 0;
+    std::uint32_t progressiveFrame = 0;
+};
+// From 00 00 01 B5 on; no composite display fields.
+Bytes PictureCodingExtension(const SPictureCodingExtension& p);
 
 struct SScalingList {
     bool present = false;

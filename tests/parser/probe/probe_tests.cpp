@@ -6,12 +6,14 @@
 // its head and tail; and slot 3 of the parser object in the built library.
 #include "HeaderWriters.h"
 #include "StreamProbe.h"
+#include "TimeSeek.h"
 #include "VskMpegParser.h"
 
 #include "vsktest/PesPacket.h"
 #include "vsktest/ProgramStreamBuilder.h"
 #include "vsktest/PsiSections.h"
 #include "vsktest/ReceiverRecordings.h"
+#include "vsktest/Recording.h"
 #include "vsktest/TempDir.h"
 #include "vsktest/TestLibrary.h"
 #include "vsktest/TsStreamBuilder.h"
@@ -321,6 +323,59 @@ TEST(StreamProbe, TheDurationSpansTheEarliestToTheLatestPresentation)
     EXPECT_EQ(untimed.probe.streamCount, 2u);
 }
 
+// MPEG-2 video is progressive when its sequence says so, or when every
+// picture read is a progressive frame, in either kind of stream.
+TEST(StreamProbe, MpegVideoIsProgressiveWhenItsSequenceOrEveryPictureIs)
+{
+    struct SCase {
+        const char* name;
+        bool programStream;
+        std::uint32_t progressiveSequence;
+        // progressive_frame of each picture; none: no coding extension.
+        std::vector<std::optional<std::uint32_t>> frames;
+        std::uint32_t expected;
+    };
+    const std::vector<std::optional<std::uint32_t>> allProgressive(12, 1u);
+    std::vector<std::optional<std::uint32_t>> oneInterlaced = allProgressive;
+    oneInterlaced[7] = 0u;
+    const SCase cases[] = {
+        {"a progressive sequence", false, 1, std::vector<std::optional<std::uint32_t>>(12, 0u), 1},
+        {"progressive frames in an interlaced sequence", false, 0, allProgressive, 1},
+        {"the same in a program stream", true, 0, allProgressive, 1},
+        {"one interlaced frame among them", false, 0, oneInterlaced, 0},
+        {"the same in a program stream", true, 0, oneInterlaced, 0},
+        {"no picture says", false, 0, std::vector<std::optional<std::uint32_t>>(12), 0},
+    };
+    vsktest::CTempDir dir;
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTransportWriter ts;
+        ts.Programs({Program(1, {{0x02, 0x100, {}}})}, {0x1000});
+        vsktest::CProgramStreamBuilder ps;
+        for (std::size_t i = 0; i < c.frames.size(); ++i) {
+            Bytes picture = probetest::SequenceHeader({});
+            probetest::Append(picture, probetest::SequenceExtension({.progressiveSequence = c.progressiveSequence}));
+            probetest::Append(picture, probetest::StartCode(0x00));
+            probetest::Append(picture, {0x00, 0x0F, 0xFF, 0xF8});
+            if (c.frames[i])
+                probetest::Append(picture, probetest::PictureCodingExtension({.progressiveFrame = *c.frames[i]}));
+            const Bytes payload = Payload(picture, 2000);
+            const std::uint64_t pts = 90000 + i * FRAME_25;
+            if (c.programStream) {
+                ps.AddPack({.scrBase = pts - 9000});
+                ps.AddPes(Pes(0xE0, pts, payload));
+            } else {
+                ts.Pes(0x100, 0xE0, pts, std::nullopt, payload);
+            }
+        }
+        const SProbed p = Probe(dir.WriteFile("pictures", c.programStream ? ps.Take() : ts.Take()));
+        ASSERT_EQ(p.result, OK);
+        ASSERT_GE(p.probe.streamCount, 1u);
+        EXPECT_EQ(p.probe.streams[0].codec, VSK_PROBE_CODEC_MPEG2_VIDEO);
+        EXPECT_EQ(p.probe.streams[0].progressive, c.expected);
+    }
+}
+
 TEST(StreamProbe, PacketFormatsTellStampsFromOtherPrefixes)
 {
     std::vector<std::uint64_t> pts;
@@ -504,29 +559,112 @@ TEST(StreamProbe, SlotThreeOfTheParserObjectInTheLibrary)
     EXPECT_EQ(reinterpret_cast<Slot2>(table[2])(object), OK);
 }
 
+// Two recordings end to end, the second behind a megabyte of null packets,
+// as a receiver writes while its tuner locks: no map there, so no reader
+// begun behind the join meets a unit before the second recording's, and the
+// megabyte holds no play time at all. Its units as the receiver recordings
+// give theirs.
+vsktest::ReceiverRecording BehindNullPackets()
+{
+    vsktest::RecordingParams params;
+    params.packetCount = 40000;
+    params.audio = true;
+    params.psiInterval = 500;
+    const vsktest::Recording one = vsktest::MakeRecording(params);
+    params.firstPts = one.video.back().pts - 30 * 90000;
+    const vsktest::Recording two = vsktest::MakeRecording(params);
+    vsktest::CTsStreamBuilder nulls;
+    nulls.AddNull((1u << 20) / 188);
+    vsktest::ReceiverRecording f;
+    f.name = "two recordings end to end, the second behind a megabyte of null packets";
+    f.bytes = one.bytes;
+    probetest::Append(f.bytes, nulls.Bytes());
+    const auto second = static_cast<std::int64_t>(f.bytes.size());
+    probetest::Append(f.bytes, two.bytes);
+    for (const vsktest::UnitMark& u : one.video)
+        f.units.push_back(
+            {static_cast<std::int64_t>(u.unitOffset), static_cast<std::int64_t>(u.pts - one.video.front().pts)});
+    const std::int64_t from = f.units.back().playTicks + 3003;
+    for (std::size_t i = 0; i + 1 < two.video.size(); ++i)
+        f.units.push_back({second + static_cast<std::int64_t>(two.video[i].unitOffset),
+                           from + static_cast<std::int64_t>(two.video[i].pts - two.video.front().pts)});
+    f.estimatedFrom = second;
+    return f;
+}
+
 // The duration is the sum of the continuous parts, whatever lies between
 // the head and the tail: the play time of the last unit, from the units the
 // builder wrote and the play-time rule, plus the unit after it that never
-// completes. Where the part between is estimated from its bytes (recordings
-// end to end), within half a second. A file whose video ends long before
-// its bytes is left out: its tail holds no video to tell the end by.
+// completes. A jump in the part between is read through, so it counts as in
+// a whole read; only a step too small to tell from the bytes that a
+// discontinuity_indicator alone makes a jump counts as the clock says. A
+// file whose video ends long before its bytes is left out: its tail holds
+// no video to tell the end by.
 TEST(StreamProbe, TheDurationIsTheSumOfTheContinuousParts)
 {
     vsktest::CTempDir dir;
-    for (const vsktest::ReceiverRecording& f : vsktest::MakeReceiverRecordings()) {
+    std::vector<vsktest::ReceiverRecording> files = vsktest::MakeReceiverRecordings();
+    files.push_back(BehindNullPackets());
+    for (const vsktest::ReceiverRecording& f : files) {
         if (std::string(f.name).find("tail without video") != std::string::npos)
             continue;
         SCOPED_TRACE(f.name);
         const SProbed p = Probe(dir.WriteFile("probe.ts", f.bytes));
         ASSERT_EQ(p.result, OK);
         const std::int64_t expected = (f.units.back().playTicks - f.units.front().playTicks + 3003) / 90;
-        // A step too small to tell from the bytes, in the part never read,
-        // counts as the clock says.
-        const std::int64_t small = f.toleranceTicks <= 5 * 90000 ? f.toleranceTicks / 90 : 0;
-        const std::int64_t tolerance = f.estimatedFrom != 0 ? 500 + small : 0;
+        const std::int64_t tolerance = f.announcedStepTicks / 90;
         EXPECT_LE(std::abs(static_cast<std::int64_t>(p.probe.durationMs) - expected), tolerance)
             << p.probe.durationMs << " ms for " << expected;
         EXPECT_LE(p.stats.samples, PROBE_SAMPLES);
+        EXPECT_LE(p.stats.bridges, PROBE_BRIDGES);
+    }
+}
+
+// Time stamps on one picture in six, as a DVD multiplexer writes them, and
+// two recordings of 75 pictures end to end: the second begins one frame
+// after the first one's last stamped picture, the frame as the sequence
+// header states it, for the seek as for the probe.
+TEST(StreamProbe, TheSeekCountsPlayTimeAcrossAJumpAsTheProbeDoes)
+{
+    struct SStamped {
+        std::int64_t position;
+        std::uint32_t playMs;
+    };
+    std::vector<SStamped> stamped;
+    vsktest::CProgramStreamBuilder b;
+    for (std::uint32_t recording = 0; recording < 2; ++recording) {
+        for (std::uint32_t picture = 0; picture < 75; ++picture) {
+            const std::uint64_t pts = 900000 + picture * FRAME_25;
+            b.AddPack({.scrBase = pts - 9000});
+            vsktest::PesParams pes;
+            pes.streamId = 0xE0;
+            pes.payload.assign(2000, 0x5A);
+            if (picture % 6 == 0) {
+                pes.pts = pts;
+                pes.dts = pts - FRAME_25;
+                pes.payload = Payload(Mpeg2Sequence(22500), 2000);
+            }
+            const auto at = static_cast<std::int64_t>(b.AddPes(pes));
+            if (pes.pts)
+                stamped.push_back({at, (recording * 73 + picture) * 40});
+        }
+    }
+    b.AddEnd();
+    vsktest::CTempDir dir;
+    const std::filesystem::path file = dir.WriteFile("dvd.mpg", b.Take());
+    const SProbed p = Probe(file);
+    ASSERT_EQ(p.result, OK);
+    EXPECT_EQ(p.probe.durationMs, 2 * 73 * 40u);
+    for (std::uint32_t t = 100; t < stamped.back().playMs; t += 100) {
+        SCOPED_TRACE(t);
+        std::size_t expected = 0;
+        while (expected + 1 < stamped.size() && stamped[expected + 1].playMs <= t)
+            ++expected;
+        std::uint32_t found = 0;
+        std::int64_t position = -1;
+        ASSERT_EQ(FindTimeSeekPosition(file.wstring().c_str(), p.probe.durationMs, t, false, &found, &position), OK);
+        EXPECT_EQ(position, stamped[expected].position);
+        EXPECT_EQ(found, stamped[expected].playMs);
     }
 }
 

@@ -221,6 +221,52 @@ probetest::SVui Vui1080()
     return vui;
 }
 
+TEST(MpegVideoHeaders, PicturesAreCountedByTheirCodingExtensions)
+{
+    using probetest::SPictureCodingExtension;
+    const auto picture = [](const SPictureCodingExtension& extension) {
+        Bytes b = probetest::StartCode(0x00);
+        probetest::Append(b, {0x00, 0x0F, 0xFF, 0xF8});
+        probetest::Append(b, probetest::PictureCodingExtension(extension));
+        probetest::Append(b, probetest::StartCode(0x01));
+        probetest::Append(b, {0x12, 0x34});
+        return b;
+    };
+    const Bytes progressive = picture({.progressiveFrame = 1});
+    const Bytes interlaced = picture({});
+    Bytes fieldPair = picture({.pictureStructure = 1});
+    probetest::Append(fieldPair, picture({.pictureStructure = 2}));
+    Bytes sequenceFirst = probetest::SequenceHeader({});
+    probetest::Append(sequenceFirst, probetest::SequenceExtension({}));
+    probetest::Append(sequenceFirst, progressive);
+    // The extension's last byte, where progressive_frame is, cut off.
+    Bytes cut = probetest::PictureCodingExtension({.progressiveFrame = 1});
+    cut.pop_back();
+    struct SCase {
+        const char* name;
+        Bytes payload;
+        std::uint32_t pictures;
+        std::uint32_t progressiveFrames;
+    };
+    const SCase cases[] = {
+        {"a progressive frame", progressive, 1, 1},
+        {"an interlaced frame", interlaced, 1, 0},
+        {"a pair of fields", fieldPair, 2, 0},
+        {"behind the sequence header and its extension", sequenceFirst, 1, 1},
+        {"cut before progressive_frame", cut, 0, 0},
+        {"the reserved picture_structure 0", picture({.pictureStructure = 0, .progressiveFrame = 1}), 0, 0},
+        {"another extension", picture({.extensionId = 7, .progressiveFrame = 1}), 0, 0},
+        {"nothing", {}, 0, 0},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SMpegPictureCount count;
+        CountMpegPictures(c.payload.data(), c.payload.size(), count);
+        EXPECT_EQ(count.pictures, c.pictures);
+        EXPECT_EQ(count.progressiveFrames, c.progressiveFrames);
+    }
+}
+
 // 1920 x 1088 coded, 8 rows cropped at the bottom, square samples, 30000/1001.
 probetest::SSps Sps1080()
 {

@@ -153,6 +153,7 @@ ReceiverRecording EndToEnd(std::int64_t step, bool restart, bool announced, bool
     // proportional estimate, is off by up to the jump there.
     f.estimatedFrom = static_cast<std::int64_t>(one.bytes.size());
     f.toleranceTicks = restart ? 45000 : jumps ? std::abs(step) : 0;
+    f.announcedStepTicks = announced && std::abs(step) <= 5 * 90000 ? std::abs(step) : 0;
     return f;
 }
 

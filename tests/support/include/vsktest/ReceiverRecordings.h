@@ -30,6 +30,10 @@ struct ReceiverRecording
     // elsewhere, unless `estimatedFrom` is 0.
     std::int64_t toleranceTicks = 0;
     std::int64_t estimatedFrom = 0;
+    // The step of the clock at a join that only a discontinuity_indicator
+    // makes a jump (a few seconds): a reader that never meets the indicator
+    // counts the step as the clock says.
+    std::int64_t announcedStepTicks = 0;
 };
 
 // Every kind, from clean recordings of `packetCount` 188-byte packets each.

@@ -39,7 +39,7 @@ import urllib.parse
 import urllib.request
 import xml.etree.ElementTree as ET
 
-from hosttest import Host, Server, check, failures
+from hosttest import Host, Server, argument_parser, check, failures, made_recordings
 
 SSDP = ("239.255.255.250", 1900)
 MEDIA_SERVER = "urn:schemas-upnp-org:device:MediaServer:1"
@@ -92,8 +92,7 @@ def outside(args):
     if trial.returncode != 0:
         print("skipped: no network namespace can be made here (unshare -n: " + trial.stderr.strip() + ")")
         return 77
-    status = os.path.join(args.recordings, "status.txt")
-    if not os.path.exists(status) or not any(line.startswith("ok ") for line in open(status)):
+    if not made_recordings(args.recordings):
         print("recordings unavailable: the fixture made no recording")
         return 0
 
@@ -164,19 +163,26 @@ def read_message(data):
     return lines[0], headers
 
 
-def heard(listener, seconds, nts=None):
-    """NOTIFY messages heard within `seconds` (of that NTS, if given)."""
+def received(sock, seconds, keep):
+    """The SSDP messages `sock` receives within `seconds` whose start line
+    and headers `keep` accepts, as their headers."""
     messages = []
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         try:
-            data, _ = listener.recvfrom(4096)
+            data, _ = sock.recvfrom(4096)
         except socket.timeout:
             continue
         start, headers = read_message(data)
-        if start.startswith("NOTIFY") and (nts is None or headers.get("NTS") == nts):
+        if keep(start, headers):
             messages.append(headers)
     return messages
+
+
+def heard(listener, seconds, nts=None):
+    """NOTIFY messages heard within `seconds` (of that NTS, if given)."""
+    return received(listener, seconds,
+                    lambda start, headers: start.startswith("NOTIFY") and (nts is None or headers.get("NTS") == nts))
 
 
 def search(target, mx="1", source="127.0.0.1", wait=1.6, man='"ssdp:discover"'):
@@ -192,17 +198,8 @@ def search(target, mx="1", source="127.0.0.1", wait=1.6, man='"ssdp:discover"'):
         request += f"MX: {mx}\r\n"
     request += f"ST: {target}\r\n\r\n"
     s.sendto(request.encode(), SSDP)
-    answers = []
-    deadline = time.monotonic() + wait
     s.settimeout(0.1)
-    while time.monotonic() < deadline:
-        try:
-            data, _ = s.recvfrom(4096)
-        except socket.timeout:
-            continue
-        start, headers = read_message(data)
-        if start.startswith("HTTP/1.1 200"):
-            answers.append(headers)
+    answers = received(s, wait, lambda start, headers: start.startswith("HTTP/1.1 200"))
     s.close()
     return answers
 
@@ -438,7 +435,7 @@ def component_time_seek(host, path, profile, start, work):
 
 # ---------------------------------------------------------------------------
 def make_folder(args, folder):
-    made = [line.split()[1] for line in open(os.path.join(args.recordings, "status.txt")) if line.startswith("ok ")]
+    made = made_recordings(args.recordings)
     os.makedirs(os.path.join(folder, SUB_FOLDER))
 
     def place(source, target):
@@ -818,11 +815,7 @@ def report(server, log=None):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--host", required=True)
-    parser.add_argument("--runner", default="")
-    parser.add_argument("--recordings", required=True)
-    parser.add_argument("--work", required=True)
+    parser = argument_parser()
     parser.add_argument("--time-limit", type=int, default=280)
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()

@@ -12,7 +12,6 @@ higher SystemUpdateID.
 
 Exit 77 (skipped) when the fixture made no recordings.
 """
-import argparse
 import json
 import os
 import re
@@ -22,7 +21,7 @@ import urllib.parse
 import urllib.request
 import xml.etree.ElementTree as ET
 
-from hosttest import Host, Server, check, failures
+from hosttest import Host, Server, argument_parser, check, failures, made_recordings
 
 CD = "urn:schemas-upnp-org:service:ContentDirectory:1"
 CM = "urn:schemas-upnp-org:service:ConnectionManager:1"
@@ -66,15 +65,8 @@ def didl_duration(text):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--host", required=True)
-    parser.add_argument("--runner", default="")
-    parser.add_argument("--recordings", required=True)
-    parser.add_argument("--work", required=True)
-    args = parser.parse_args()
-    status = os.path.join(args.recordings, "status.txt")
-    names = [line[3:].strip() for line in open(status) if line.startswith("ok ")] if os.path.exists(status) else []
-    names = [n for n in names if n]
+    args = argument_parser().parse_args()
+    names = made_recordings(args.recordings)
     if not names:
         print("recordings unavailable: skipped")
         return 77

@@ -2,6 +2,7 @@
 the host program (native, or the Windows build under Wine through a runner),
 a running `serve` stopped with Ctrl-C, and curl and ffprobe as the
 independent client and reader."""
+import argparse
 import json
 import os
 import re
@@ -17,6 +18,28 @@ def check(condition, what):
         failures.append(what)
         print("FAILED: " + what, flush=True)
     return condition
+
+
+def argument_parser():
+    """The arguments every end-to-end script of the host takes: the host
+    program, the runner that starts it (Wine, or none), the folder of the
+    recordings the fixture made, and a work folder of the script's own."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--host", required=True)
+    parser.add_argument("--runner", default="")
+    parser.add_argument("--recordings", required=True)
+    parser.add_argument("--work", required=True)
+    return parser
+
+
+def made_recordings(folder):
+    """The names of the recordings the fixture made in `folder`, as its
+    status file lists them; none where it wrote no status."""
+    status = os.path.join(folder, "status.txt")
+    if not os.path.exists(status):
+        return []
+    with open(status) as lines:
+        return [name for name in (line[3:].strip() for line in lines if line.startswith("ok ")) if name]
 
 
 class Host:

@@ -13,7 +13,6 @@ time-out for a slow client, and the stop on Ctrl-C.
 Exit 77 (skipped) without curl or ffprobe; "recordings unavailable:" when
 the fixture made none.
 """
-import argparse
 import concurrent.futures
 import json
 import os
@@ -24,7 +23,7 @@ import sys
 import time
 import urllib.parse
 
-from hosttest import Host, Server, check, curl, failures, ffprobe
+from hosttest import Host, Server, argument_parser, check, curl, failures, ffprobe, made_recordings
 
 # Recording -> the profile names its family offers (order as offered), and
 # whether the probe's packet format is 1, 2 or 3. Families: 16-18 MPEG-2 HD
@@ -343,20 +342,12 @@ def arguments():
     """The arguments every end-to-end script of the host takes, and the
     recordings the fixture made; None when curl or ffprobe is missing (the
     script is then skipped, exit 77)."""
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--host", required=True)
-    parser.add_argument("--runner", default="")
-    parser.add_argument("--recordings", required=True)
-    parser.add_argument("--work", required=True)
-    args = parser.parse_args()
+    args = argument_parser().parse_args()
     for tool in ("curl", "ffprobe"):
         if not shutil.which(tool):
             print(f"skipped: {tool} is not installed (scripts/install-deps.sh installs it)")
             return None, []
-    made = []
-    status_file = os.path.join(args.recordings, "status.txt")
-    if os.path.exists(status_file):
-        made = [line.split()[1] for line in open(status_file) if line.startswith("ok ")]
+    made = made_recordings(args.recordings)
     return args, made
 
 

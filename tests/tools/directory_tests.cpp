@@ -20,6 +20,8 @@ using namespace librarytest;
 using namespace mediahost::server;
 using mediahost::FromUtf8;
 using mediahost::ToUtf8;
+using soap::ElementChildren;
+using soap::TextOf;
 
 constexpr const char* CD = "urn:schemas-upnp-org:service:ContentDirectory:1";
 constexpr const char* CM = "urn:schemas-upnp-org:service:ConnectionManager:1";
@@ -49,24 +51,6 @@ std::string Local(const platform::CXmlNode& node)
     return name.substr(name.find(':') + 1);
 }
 
-std::vector<platform::CXmlNode> Elements(const platform::CXmlNode& node)
-{
-    std::vector<platform::CXmlNode> out;
-    for (const platform::CXmlNode& child : node.Children())
-        if (child.IsElement())
-            out.push_back(child);
-    return out;
-}
-
-std::string Text(const platform::CXmlNode& node)
-{
-    std::wstring text;
-    for (const platform::CXmlNode& child : node.Children())
-        if (!child.IsElement())
-            text += child.Value();
-    return ToUtf8(text);
-}
-
 std::string Attr(const platform::CXmlNode& node, const wchar_t* name)
 {
     std::wstring value;
@@ -94,18 +78,18 @@ SRead ReadAnswer(const SAnswer& answer)
     if (!document.LoadText(answer.body))
         return read;
     read.xml = true;
-    const std::vector<platform::CXmlNode> body = Elements(Elements(document.DocumentElement()).at(0));
+    const std::vector<platform::CXmlNode> body = ElementChildren(ElementChildren(document.DocumentElement()).at(0));
     const platform::CXmlNode action = body.at(0);
     if (Local(action) == "Fault") {
-        for (const platform::CXmlNode& part : Elements(action))
+        for (const platform::CXmlNode& part : ElementChildren(action))
             if (Local(part) == "detail")
-                for (const platform::CXmlNode& field : Elements(Elements(part).at(0)))
+                for (const platform::CXmlNode& field : ElementChildren(ElementChildren(part).at(0)))
                     if (Local(field) == "errorCode")
-                        read.fault = std::stoi(Text(field));
+                        read.fault = std::stoi(TextOf(field));
         return read;
     }
-    for (const platform::CXmlNode& argument : Elements(action))
-        read.out.emplace_back(Local(argument), Text(argument));
+    for (const platform::CXmlNode& argument : ElementChildren(action))
+        read.out.emplace_back(Local(argument), TextOf(argument));
     return read;
 }
 
@@ -283,7 +267,7 @@ TEST_F(SDirectoryFixture, DidlIsWellFormedAndCarriesNamesAsTheyAre)
     EXPECT_EQ(root.Get("TotalMatches"), "1");
     platform::CXmlDocument rootDidl;
     ASSERT_TRUE(rootDidl.LoadText(root.Get("Result")));
-    const platform::CXmlNode folder = Elements(rootDidl.DocumentElement()).at(0);
+    const platform::CXmlNode folder = ElementChildren(rootDidl.DocumentElement()).at(0);
     EXPECT_EQ(Local(folder), "container");
     EXPECT_EQ(Attr(folder, L"childCount"), std::to_string(names.size()));
     EXPECT_EQ(Attr(folder, L"parentID"), "0");
@@ -294,16 +278,16 @@ TEST_F(SDirectoryFixture, DidlIsWellFormedAndCarriesNamesAsTheyAre)
     ASSERT_TRUE(didl.LoadText(children.Get("Result"))) << children.Get("Result");
     EXPECT_EQ(ToUtf8(didl.DocumentElement().Name()), "DIDL-Lite");
     std::vector<std::string> titles;
-    for (const platform::CXmlNode& item : Elements(didl.DocumentElement())) {
+    for (const platform::CXmlNode& item : ElementChildren(didl.DocumentElement())) {
         EXPECT_EQ(Local(item), "item");
         EXPECT_EQ(Attr(item, L"parentID"), folderId);
         std::map<std::string, std::string> fields;
         std::vector<platform::CXmlNode> resources;
-        for (const platform::CXmlNode& field : Elements(item)) {
+        for (const platform::CXmlNode& field : ElementChildren(item)) {
             if (Local(field) == "res")
                 resources.push_back(field);
             else
-                fields[ToUtf8(field.Name())] = Text(field);
+                fields[ToUtf8(field.Name())] = TextOf(field);
         }
         titles.push_back(fields["dc:title"]);
         EXPECT_EQ(fields["upnp:class"], "object.item.videoItem");
@@ -312,7 +296,7 @@ TEST_F(SDirectoryFixture, DidlIsWellFormedAndCarriesNamesAsTheyAre)
         ASSERT_EQ(resources.size(), plain ? 1u : 2u) << fields["dc:title"];
         for (std::size_t i = 0; i < resources.size(); ++i) {
             // The URL leads back to the file, on the host the request reached.
-            const std::string url = Text(resources[i]);
+            const std::string url = TextOf(resources[i]);
             const std::string prefix = "http://192.0.2.7:8280/media/";
             ASSERT_EQ(url.rfind(prefix, 0), 0u) << url;
             const std::string path = url.substr(prefix.size(), url.find('?') - prefix.size());
@@ -353,14 +337,14 @@ TEST_F(SDirectoryFixture, DidlIsWellFormedAndCarriesNamesAsTheyAre)
     EXPECT_EQ(titles, expected);
 
     // Metadata of an item: one object, and the system's update id.
-    const std::string itemId = Attr(Elements(didl.DocumentElement()).at(0), L"id");
+    const std::string itemId = Attr(ElementChildren(didl.DocumentElement()).at(0), L"id");
     const SRead metadata = Browse(itemId, "BrowseMetadata");
     EXPECT_EQ(metadata.Get("NumberReturned"), "1");
     EXPECT_EQ(metadata.Get("UpdateID"), std::to_string(m_library->SystemUpdateId()));
     platform::CXmlDocument one;
     ASSERT_TRUE(one.LoadText(metadata.Get("Result")));
-    EXPECT_EQ(Elements(one.DocumentElement()).size(), 1u);
-    EXPECT_EQ(Attr(Elements(one.DocumentElement()).at(0), L"id"), itemId);
+    EXPECT_EQ(ElementChildren(one.DocumentElement()).size(), 1u);
+    EXPECT_EQ(Attr(ElementChildren(one.DocumentElement()).at(0), L"id"), itemId);
 }
 
 TEST_F(SDirectoryFixture, PagesAnswerWhatWasAskedFor)
@@ -381,7 +365,7 @@ TEST_F(SDirectoryFixture, PagesAnswerWhatWasAskedFor)
         EXPECT_EQ(read.Get("TotalMatches"), "7");
         platform::CXmlDocument didl;
         ASSERT_TRUE(didl.LoadText(read.Get("Result")));
-        EXPECT_EQ(Elements(didl.DocumentElement()).size(), row.returned);
+        EXPECT_EQ(ElementChildren(didl.DocumentElement()).size(), row.returned);
     }
 }
 
@@ -398,7 +382,7 @@ TEST_F(SDirectoryFixture, AThousandRecordingsArePagedWhole)
         ASSERT_EQ(page.Get("TotalMatches"), "1000");
         platform::CXmlDocument didl;
         ASSERT_TRUE(didl.LoadText(page.Get("Result")));
-        for (const platform::CXmlNode& item : Elements(didl.DocumentElement()))
+        for (const platform::CXmlNode& item : ElementChildren(didl.DocumentElement()))
             ids.push_back(Attr(item, L"id"));
     }
     std::sort(ids.begin(), ids.end());

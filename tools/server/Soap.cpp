@@ -47,26 +47,6 @@ SElement Read(const platform::CXmlNode& node)
     return {node, ToUtf8(node.NamespaceUri()), SplitName(ToUtf8(node.Name())).second};
 }
 
-std::vector<platform::CXmlNode> ElementChildren(const platform::CXmlNode& node)
-{
-    std::vector<platform::CXmlNode> out;
-    for (const platform::CXmlNode& child : node.Children())
-        if (child.IsElement())
-            out.push_back(child);
-    return out;
-}
-
-std::string TextOf(const platform::CXmlNode& node)
-{
-    std::wstring text;
-    for (const platform::CXmlNode& child : node.Children()) {
-        const std::wstring name = child.Name();
-        if (name == L"#text" || name == L"#cdata-section")
-            text += child.Value();
-    }
-    return ToUtf8(text);
-}
-
 SAnswer Xml(unsigned status, std::string body, std::string log)
 {
     SAnswer answer;
@@ -96,6 +76,26 @@ SAnswer BadRequest(const std::string& why)
 }
 
 }  // namespace
+
+std::vector<platform::CXmlNode> ElementChildren(const platform::CXmlNode& node)
+{
+    std::vector<platform::CXmlNode> out;
+    for (const platform::CXmlNode& child : node.Children())
+        if (child.IsElement())
+            out.push_back(child);
+    return out;
+}
+
+std::string TextOf(const platform::CXmlNode& node)
+{
+    std::wstring text;
+    for (const platform::CXmlNode& child : node.Children()) {
+        const std::wstring name = child.Name();
+        if (name == L"#text" || name == L"#cdata-section")
+            text += child.Value();
+    }
+    return ToUtf8(text);
+}
 
 std::optional<SCall> ReadBody(std::string_view body)
 {

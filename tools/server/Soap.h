@@ -24,6 +24,7 @@
 #pragma once
 
 #include "Exchange.h"
+#include "platform/xml.h"
 
 #include <array>
 #include <cstdint>
@@ -95,6 +96,12 @@ struct SActionRow {
     SNames out;
     SValues (*handle)(const Service& service, const CArguments& arguments, const SRequest& request);
 };
+
+// What a reader of a SOAP body or a DIDL-Lite document takes from an
+// element: its element children in document order, and its text (text and
+// CDATA children; comments are not text).
+std::vector<platform::CXmlNode> ElementChildren(const platform::CXmlNode& node);
+std::string TextOf(const platform::CXmlNode& node);
 
 // The envelopes, as sent.
 std::string AnswerEnvelope(std::string_view serviceType, std::string_view action,
